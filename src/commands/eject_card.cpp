@@ -1,0 +1,10 @@
+// Card ejection: "3", pm. No reply data is returned.
+#include "volmirax.h"
+#include "command_timeouts.h"
+
+extern "C" int WINAPI EjectCard(HANDLE hPort, int pm)
+{
+    const unsigned char cmd[2] = {'3', (unsigned char)pm};
+    return SendCmd(hPort, cmd, sizeof cmd, 0, 0,
+                   COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT, COMMAND_EOT_TIMEOUT);
+}

@@ -1,0 +1,30 @@
+// Version query: "<0". The version is the reply's caller data without its
+// two status bytes.
+#include <string.h>
+
+#include "volmirax.h"
+#include "command_timeouts.h"
+
+extern "C" int WINAPI GetMachineVersion(HANDLE hPort, unsigned char *version)
+{
+    if (hPort == 0)
+        return ERR_NO_PORT;
+    if (version == 0)
+        return ERR_ARGUMENT;
+    const unsigned char cmd[2] = {'<', '0'};
+    // Large enough for any reply, so a long one cannot run over it.
+    unsigned char data[VOLMIRAX_MAX_REPLY_DATA];
+    unsigned int length = 0;
+    int rc = SendCmd(hPort, cmd, sizeof cmd, data, &length,
+                     COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT, COMMAND_EOT_TIMEOUT);
+    // A negative reply with status "00" also yields 0 and counts as success.
+    if (rc != 0)
+        return rc;
+    if (length > 2) {
+        unsigned copy = length - 2;
+        if (copy > VOLMIRAX_MAX_VERSION)
+            copy = VOLMIRAX_MAX_VERSION;
+        memcpy(version, data + 2, copy);
+    }
+    return 0;
+}

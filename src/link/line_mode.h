@@ -1,0 +1,23 @@
+// The line settings that every port is opened with, shared by the
+// platform implementations of the port lifecycle.
+#ifndef VOLMIRAX_LINE_MODE_H
+#define VOLMIRAX_LINE_MODE_H
+
+enum {
+    MODE_STRING_SIZE = 15,      // "115200,n,8,1" and its terminator
+    READ_INTERVAL_TIMEOUT = 2000,
+    READ_TOTAL_MULTIPLIER = 400,
+    READ_TOTAL_CONSTANT = 400,
+    WRITE_TOTAL_MULTIPLIER = 40,
+    WRITE_TOTAL_CONSTANT = 400,
+    INPUT_QUEUE_SIZE = 2048,
+    OUTPUT_QUEUE_SIZE = 1024
+};
+
+// The requested rate when it is supported, otherwise 9600.
+int SupportedBaud(int baud);
+
+// "<baud>,n,8,1" for the supported rate of `baud`.
+void BuildModeString(int baud, char mode[MODE_STRING_SIZE]);
+
+#endif

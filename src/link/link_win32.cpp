@@ -1,0 +1,72 @@
+// Link operations over the Win32 serial API. The port is opened for
+// synchronous I/O, so every call here completes before it returns.
+#include <windows.h>
+
+#include "link.h"
+
+int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
+{
+    DWORD written = 0;
+    if (!WriteFile(port, bytes, count, &written, NULL))
+        return ERR_WRITE;
+    return written < count ? ERR_WRITE_SHORT : 0;
+}
+
+int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
+{
+    DWORD read = 0;
+    if (!ReadFile(port, buffer, count, &read, NULL))
+        return ERR_READ;
+    return read < count ? ERR_READ_SHORT : 0;
+}
+
+unsigned PendingBytes(HANDLE port)
+{
+    DWORD errors = 0;
+    COMSTAT stat;
+    // The call also clears the driver's pending line errors, which are of
+    // no interest here.
+    if (!ClearCommError(port, &errors, &stat))
+        return 0;
+    return stat.cbInQue;
+}
+
+int PurgeRx(HANDLE port)
+{
+    PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR);
+    return 0;
+}
+
+int PurgeTx(HANDLE port)
+{
+    PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
+    return 0;
+}
+
+uint32_t TickCount(void)
+{
+    return GetTickCount();
+}
+
+// Services the calling thread's message queue until it is empty. A WM_QUIT
+// is not the library's to consume: it is posted again, with its exit code,
+// and the drain ends, so that the host's own loop still finds it.
+static void PumpMessages(void)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage((int)msg.wParam);
+            return;
+        }
+        DispatchMessageA(&msg);
+        TranslateMessage(&msg);
+    }
+}
+
+void IdleUntilInputOrTime(HANDLE, unsigned, int32_t)
+{
+    // Windows waits poll without pausing, keeping the window messages
+    // flowing between two looks at the input queue.
+    PumpMessages();
+}

@@ -1,0 +1,78 @@
+// Opening, configuring and closing a COM port on Windows.
+#include <stdio.h>
+#include <windows.h>
+
+#include "line_mode.h"
+#include "link.h"
+
+static int SetLineSettings(HANDLE handle, const char *mode)
+{
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    // Everything the mode string does not set keeps the port's own value.
+    if (!GetCommState(handle, &dcb) || !BuildCommDCBA(mode, &dcb) || !SetCommState(handle, &dcb))
+        return ERR_LINE_SETTINGS;
+    return 0;
+}
+
+static int SetPortTimeouts(HANDLE handle, DWORD interval, DWORD readMultiplier,
+                           DWORD readConstant, DWORD writeMultiplier, DWORD writeConstant)
+{
+    COMMTIMEOUTS timeouts;
+    ZeroMemory(&timeouts, sizeof timeouts);
+    GetCommTimeouts(handle, &timeouts);
+    timeouts.ReadIntervalTimeout = interval;
+    timeouts.ReadTotalTimeoutMultiplier = readMultiplier;
+    timeouts.ReadTotalTimeoutConstant = readConstant;
+    timeouts.WriteTotalTimeoutMultiplier = writeMultiplier;
+    timeouts.WriteTotalTimeoutConstant = writeConstant;
+    return SetCommTimeouts(handle, &timeouts) ? 0 : ERR_SET_TIMEOUTS;
+}
+
+static int SetQueueSizes(HANDLE handle, DWORD input, DWORD output)
+{
+    return SetupComm(handle, input, output) ? 0 : ERR_SETUP_QUEUES;
+}
+
+static int ConfigurePort(HANDLE handle, const char *mode)
+{
+    int rc = SetLineSettings(handle, mode);
+    if (rc == 0)
+        rc = SetPortTimeouts(handle, READ_INTERVAL_TIMEOUT, READ_TOTAL_MULTIPLIER,
+                             READ_TOTAL_CONSTANT, WRITE_TOTAL_MULTIPLIER, WRITE_TOTAL_CONSTANT);
+    if (rc == 0)
+        rc = SetQueueSizes(handle, INPUT_QUEUE_SIZE, OUTPUT_QUEUE_SIZE);
+    return rc;
+}
+
+extern "C" HANDLE WINAPI OpenComm(int port, int baud)
+{
+    if (port < 1)
+        return NULL;  // there is no COM0
+    char mode[MODE_STRING_SIZE];
+    BuildModeString(baud, mode);
+    // The device namespace prefix lets COM10 and above open too.
+    char name[32];
+    snprintf(name, sizeof name, "\\\\.\\COM%d", port);
+
+    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (handle == INVALID_HANDLE_VALUE)
+        return NULL;
+    if (ConfigurePort(handle, mode) != 0) {
+        CloseHandle(handle);
+        return NULL;
+    }
+    PurgeRx(handle);
+    PurgeTx(handle);
+    return handle;
+}
+
+extern "C" int WINAPI CloseComm(HANDLE *phPort)
+{
+    if (phPort == NULL || *phPort == NULL)
+        return 0;
+    BOOL closed = CloseHandle(*phPort);
+    *phPort = NULL;
+    return closed ? 1 : 0;
+}

@@ -1,0 +1,129 @@
+// One command exchange: command frame, acknowledgement, request, reply,
+// checks. Only the two time-outs tell the device to abort.
+#include <stdlib.h>
+#include <string.h>
+
+#include "../link/link.h"
+#include "frame.h"
+
+namespace {
+
+// Sends the command frame, built in memory that lives only for the write.
+int WriteCommandFrame(HANDLE port, const unsigned char *cmd, unsigned cmdLen)
+{
+    unsigned char *frame = (unsigned char *)malloc(cmdLen + FRAME_OVERHEAD);
+    if (frame == 0)
+        return ERR_WRITE;  // nothing was sent
+    BuildCommandFrame(cmd, cmdLen, frame);
+    int rc = WriteBytes(port, frame, cmdLen + FRAME_OVERHEAD);
+    free(frame);
+    return rc;
+}
+
+// Reads the two acknowledgement bytes once they are there; 1 when they
+// came, 0 on time-out, negative on a read failure.
+int AwaitAcknowledgement(HANDLE port, unsigned char *reply, int32_t ackTimeout)
+{
+    if (!WaitForBytes(port, ACK_LENGTH, ackTimeout))
+        return 0;
+    int rc = ReadBytes(port, reply, ACK_LENGTH);
+    return rc != 0 ? rc : 1;
+}
+
+// Collects the reply frame up to its first CR, one byte per pass, each pass
+// followed by one idle step and one look at the clock. `*n` counts the bytes
+// before the CR; bytes past REPLY_MAX_COUNT are read and dropped and
+// `*overlong` is set. 1 when the CR came, 0 on time-out, negative on a read
+// failure.
+int CollectReply(HANDLE port, unsigned char *reply, unsigned *n, int *overlong,
+                 int32_t replyTimeout)
+{
+    const uint32_t start = TickCount();
+    for (;;) {
+        if (PendingBytes(port) >= 1) {
+            // *n never passes REPLY_MAX_COUNT, so the place is always inside
+            // the buffer; once the reply is overlong, the last place is
+            // overwritten by every further byte.
+            int rc = ReadBytes(port, &reply[*n], 1);
+            if (rc != 0)
+                return rc;
+            if (reply[*n] == CR)
+                return 1;
+            if (*n < REPLY_MAX_COUNT)
+                ++*n;
+            else
+                *overlong = 1;
+        }
+        IdleUntilInputOrTime(port, 0, RemainingMs(start, replyTimeout));
+        if (ElapsedSince(start) >= replyTimeout)
+            return 0;
+    }
+}
+
+// The checks of a complete reply, in their order: form and BCC, echo,
+// marker. Hands out the caller data only when form, BCC and echo hold.
+int CheckReply(const unsigned char *reply, unsigned n, int overlong,
+               const unsigned char *cmd, unsigned char *replyData, unsigned *replyLen)
+{
+    if (overlong || n < REPLY_MIN_COUNT || !ReplyBccIsCorrect(reply, n))
+        return ERR_BCC;
+    if (!ReplyEchoesCommand(reply, cmd))
+        return ERR_ECHO;
+    const unsigned length = ReplyDataLength(n);
+    if (replyData != 0)
+        memcpy(replyData, reply + REPLY_DATA, length);
+    if (replyLen != 0)
+        *replyLen = length;
+    if (ReplyIsPositive(reply))
+        return 0;
+    return DeviceStatusCode(reply[REPLY_DATA], reply[REPLY_DATA + 1]);
+}
+
+}  // namespace
+
+extern "C" int WINAPI SendCmd(HANDLE hPort, const unsigned char *cmd, unsigned int cmdLen,
+                              unsigned char *replyData, unsigned int *replyLen,
+                              int ackTimeout, int replyTimeout, int eotTimeout)
+{
+    if (hPort == 0)
+        return ERR_NO_PORT;
+    if (cmd == 0 || cmdLen < 2 || cmdLen > UINT32_MAX - FRAME_OVERHEAD)
+        return ERR_ARGUMENT;
+
+    unsigned char reply[REPLY_BUFFER_SIZE];
+    memset(reply, 0, sizeof reply);
+
+    PurgeRx(hPort);
+    PurgeTx(hPort);
+    int rc = WriteCommandFrame(hPort, cmd, cmdLen);
+    if (rc != 0)
+        return rc;
+
+    rc = AwaitAcknowledgement(hPort, reply, ackTimeout);
+    if (rc == 0) {
+        SendEot(hPort, eotTimeout);
+        return ERR_ACK_TIMEOUT;
+    }
+    if (rc < 0)
+        return rc;
+    if (reply[0] != ACK)
+        return ERR_NO_ACK;
+
+    // Whatever followed the acknowledgement is dropped here.
+    PurgeRx(hPort);
+    PurgeTx(hPort);
+    rc = WriteBytes(hPort, kRequest, sizeof kRequest);
+    if (rc != 0)
+        return rc;
+
+    unsigned n = 0;
+    int overlong = 0;
+    rc = CollectReply(hPort, reply, &n, &overlong, replyTimeout);
+    if (rc == 0) {
+        SendEot(hPort, eotTimeout);
+        return ERR_REPLY_TIMEOUT;
+    }
+    if (rc < 0)
+        return rc;
+    return CheckReply(reply, n, overlong, cmd, replyData, replyLen);
+}

@@ -1,0 +1,116 @@
+#include "fake_link.h"
+
+#include <cstdio>
+
+#include "../../src/link/link.h"
+
+FakeLink *g_link = nullptr;
+
+HANDLE FakePort() { return reinterpret_cast<HANDLE>(0x1234); }
+
+std::string Hex(const Bytes &bytes)
+{
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
+        s += b;
+    }
+    return s;
+}
+
+Bytes Str(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+Bytes Cat(Bytes a, const Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+void FakeLink::Send(const Bytes &bytes, uint32_t delay, uint32_t spacing)
+{
+    uint32_t t = now + delay;
+    for (unsigned char b : bytes) {
+        scheduled.emplace_back(t, b);
+        t += spacing;
+    }
+}
+
+void FakeLink::Deliver()
+{
+    while (!scheduled.empty() && static_cast<int32_t>(now - scheduled.front().first) >= 0) {
+        rx.push_back(scheduled.front().second);
+        scheduled.pop_front();
+    }
+}
+
+int FakeLink::Count(const std::string &op) const
+{
+    int n = 0;
+    for (const auto &o : ops)
+        n += o.compare(0, op.size(), op) == 0;
+    return n;
+}
+
+int WriteBytes(HANDLE, const unsigned char *bytes, unsigned count)
+{
+    FakeLink &f = *g_link;
+    int index = f.writes++;
+    if (index == f.failWrite) {
+        f.ops.push_back("write-failed");
+        return ERR_WRITE;
+    }
+    unsigned sent = index == f.shortWrite ? count / 2 : count;
+    Bytes out(bytes, bytes + sent);
+    f.ops.push_back("write " + Hex(out));
+    f.wire.insert(f.wire.end(), out.begin(), out.end());
+    if (f.onWrite)
+        f.onWrite(f, out);
+    return sent < count ? ERR_WRITE_SHORT : 0;
+}
+
+int ReadBytes(HANDLE, unsigned char *buffer, unsigned count)
+{
+    FakeLink &f = *g_link;
+    int index = f.reads++;
+    f.ops.push_back("read " + std::to_string(count));
+    if (index == f.failRead)
+        return ERR_READ;
+    f.Deliver();
+    unsigned want = index == f.shortRead ? count - 1 : count;
+    unsigned got = 0;
+    while (got < want && !f.rx.empty()) {
+        buffer[got++] = f.rx.front();
+        f.rx.pop_front();
+    }
+    return got < count ? ERR_READ_SHORT : 0;
+}
+
+unsigned PendingBytes(HANDLE)
+{
+    g_link->Deliver();
+    return static_cast<unsigned>(g_link->rx.size());
+}
+
+int PurgeRx(HANDLE)
+{
+    g_link->Deliver();
+    g_link->rx.clear();
+    g_link->ops.push_back("purge-rx");
+    return 0;
+}
+
+int PurgeTx(HANDLE)
+{
+    g_link->ops.push_back("purge-tx");
+    return 0;
+}
+
+uint32_t TickCount(void) { return g_link->now; }
+
+void IdleUntilInputOrTime(HANDLE, unsigned, int32_t)
+{
+    g_link->ops.push_back("idle");
+    ++g_link->idles;
+    g_link->now += g_link->idleStep;
+}

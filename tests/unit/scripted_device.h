@@ -1,0 +1,32 @@
+// A card device for the fake link: acknowledges each command frame,
+// answers ENQ CR with its reply and echoes the abort sequence, each with
+// its own delay, or stays silent where a test says so.
+#ifndef VOLMIRAX_SCRIPTED_DEVICE_H
+#define VOLMIRAX_SCRIPTED_DEVICE_H
+
+#include "fake_link.h"
+
+struct ScriptedDevice {
+    bool ackSilent = false;
+    Bytes ack = {0x06, 0x0D};
+    uint32_t ackDelay = 5;
+    Bytes afterAck;              // sent right after the acknowledgement
+    bool replySilent = false;
+    Bytes reply;                 // the whole reply, its CR included
+    uint32_t replyDelay = 5, replySpacing = 0;
+    bool eotSilent = false;
+    Bytes eotEcho = {0x10, 0x04, 0x0D};
+    uint32_t eotDelay = 2;
+
+    void Attach(FakeLink &link);
+};
+
+// STX marker code param <caller data> ETX BCC CR, with a correct BCC
+// unless `bccDelta` spoils it.
+Bytes ReplyFrame(unsigned char marker, unsigned char code, unsigned char param,
+                 const Bytes &callerData, unsigned char bccDelta = 0);
+
+// STX "C" <cmd> ETX BCC CR.
+Bytes CommandFrame(const Bytes &cmd);
+
+#endif
