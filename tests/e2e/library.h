@@ -1,0 +1,30 @@
+// The library under test, loaded at run time: the seven exports looked up
+// by name (and on Windows checked against their ordinals), so the tests
+// see exactly what a host that loads the DLL sees.
+#ifndef E2E_LIBRARY_H
+#define E2E_LIBRARY_H
+
+#include <string>
+
+#include "volmirax.h"
+
+struct Library {
+    HANDLE(WINAPI *OpenComm)(int, int);
+    int(WINAPI *CloseComm)(HANDLE *);
+    int(WINAPI *SendCmd)(HANDLE, const unsigned char *, unsigned, unsigned char *, unsigned *, int, int, int);
+    int(WINAPI *SendEot)(HANDLE, int);
+    int(WINAPI *ReSet)(HANDLE, int, int, int, int, int, int, int, int);
+    int(WINAPI *EjectCard)(HANDLE, int);
+    int(WINAPI *GetMachineVersion)(HANDLE, unsigned char *);
+    HANDLE (*OpenCommPath)(const char *, int);  // Linux only
+    void *module;
+};
+
+// Loads `path`; false with a message when it or an export is missing.
+bool LoadLibraryUnderTest(const std::string &path, Library &lib, std::string &error);
+
+// Windows: the ordinal of each export resolves to the same address as its
+// name. Fills `error` with the first mismatch.
+bool OrdinalsMatchNames(const Library &lib, std::string &error);
+
+#endif

@@ -1,0 +1,233 @@
+// devsim: a simulated card device on a pseudo-terminal.
+//
+//   devsim [--link PATH] [--trace] [--control] [--pace BAUD]
+//          [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR]
+//
+// It prints the slave's path ("devsim: /dev/pts/N") and, with --link, keeps
+// a symbolic link at PATH pointing to it (also after a scripted hang-up,
+// when it opens a new pseudo-terminal). See README for the behaviours.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device.h"
+
+using namespace devsim;
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+int64_t NowUs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
+}
+
+struct Pty {
+    int master = -1;
+    int slave = -1;  // held open so that the master never sees a hang-up between hosts
+    std::string path;
+};
+
+bool OpenPty(Pty &p, const std::string &link)
+{
+    p.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (p.master < 0 || grantpt(p.master) != 0 || unlockpt(p.master) != 0)
+        return false;
+    p.path = ptsname(p.master);
+    p.slave = open(p.path.c_str(), O_RDWR | O_NOCTTY);
+    if (p.slave < 0)
+        return false;
+    termios t;
+    tcgetattr(p.slave, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    tcsetattr(p.slave, TCSANOW, &t);
+    fcntl(p.master, F_SETFL, fcntl(p.master, F_GETFL) | O_NONBLOCK);
+    if (!link.empty()) {
+        std::string tmp = link + ".new";
+        unlink(tmp.c_str());
+        if (symlink(p.path.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), link.c_str()) != 0)
+            return false;
+    }
+    return true;
+}
+
+void ClosePty(Pty &p)
+{
+    if (p.slave >= 0)
+        close(p.slave);
+    if (p.master >= 0)
+        close(p.master);
+    p.slave = p.master = -1;
+}
+
+std::string LineReport(int fd)
+{
+    termios t;
+    if (tcgetattr(fd, &t) != 0)
+        return "error";
+    static const struct { speed_t s; int baud; } speeds[] = {
+        {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B300, 300}};
+    int baud = 0;
+    for (auto &s : speeds)
+        if (cfgetospeed(&t) == s.s)
+            baud = s.baud;
+    int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : 0;
+    char out[160];
+    snprintf(out, sizeof out, "baud=%d bits=%d parity=%d stop=%d crtscts=%d ixon=%d icanon=%d echo=%d",
+             baud, bits, (t.c_cflag & PARENB) ? 1 : 0, (t.c_cflag & CSTOPB) ? 2 : 1,
+             (t.c_cflag & CRTSCTS) ? 1 : 0, (t.c_iflag & IXON) ? 1 : 0, (t.c_lflag & ICANON) ? 1 : 0,
+             (t.c_lflag & ECHO) ? 1 : 0);
+    return out;
+}
+
+void Trace(FILE *f, int64_t t0, const char *dir, const Bytes &b, const std::string &what)
+{
+    if (!f)
+        return;
+    double s = (NowUs() - t0) / 1e6;
+    std::string hex = Hex(b);
+    if (hex.size() > 48)
+        hex = hex.substr(0, 45) + "...";
+    fprintf(f, "%9.3f  %s  %-48s %s\n", s, dir, hex.c_str(), what.c_str());
+    fflush(f);
+}
+
+int Usage()
+{
+    fprintf(stderr,
+            "usage: devsim [--link PATH] [--trace[=FILE]] [--control] [--pace BAUD]\n"
+            "              [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR]\n"
+            "behaviour: comma-separated words: ok silent dead noreply nak badbcc badecho nocr\n"
+            "  extra noise crdata early hangup eotnone eotwrong marker=X status=TEXT data=TEXT\n"
+            "  datalen=N ackdelay=MS replydelay=MS slow=MS split=N:MS  (TEXT takes \\xNN)\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    Device device;
+    device.behaviours['<'].data = {'V', 'O', 'L', 'M', 'I', 'R', 'A', 'X', '-', 'S', 'I', 'M', ' ', '1', '.', '0'};
+    std::string link;
+    FILE *trace = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        std::string next = i + 1 < argc ? argv[i + 1] : "";
+        std::string error;
+        if (a == "--link" && i + 1 < argc) {
+            link = next;
+            ++i;
+        } else if (a == "--trace") {
+            trace = stdout;
+        } else if (a.rfind("--trace=", 0) == 0) {
+            trace = fopen(a.c_str() + 8, "w");
+        } else if (a == "--control") {
+            device.control = true;
+        } else if (a == "--pace" && i + 1 < argc) {
+            device.paceBaud = atoi(next.c_str());
+            ++i;
+        } else if (a == "--default" && i + 1 < argc) {
+            if (!ApplyBehaviour(next, device.fallback, error))
+                return fprintf(stderr, "devsim: %s\n", error.c_str()), 2;
+            ++i;
+        } else if (a == "--on" && i + 1 < argc && next.size() > 2 && next[1] == '=') {
+            Behaviour &b = device.behaviours[static_cast<unsigned char>(next[0])];
+            if (!ApplyBehaviour(next.substr(2), b, error))
+                return fprintf(stderr, "devsim: %s\n", error.c_str()), 2;
+            ++i;
+        } else {
+            return Usage();
+        }
+    }
+
+    signal(SIGINT, [](int) { g_stop = 1; });
+    signal(SIGTERM, [](int) { g_stop = 1; });
+    signal(SIGPIPE, SIG_IGN);
+
+    Pty pty;
+    if (!OpenPty(pty, link)) {
+        perror("devsim: pseudo-terminal");
+        return 1;
+    }
+    printf("devsim: %s\n", pty.path.c_str());
+    fflush(stdout);
+
+    const int64_t t0 = NowUs();
+    std::vector<Output> queue;
+    while (!g_stop) {
+        int timeout = 200;
+        if (!queue.empty()) {
+            int64_t wait = queue.front().at - NowUs();
+            timeout = wait <= 0 ? 0 : static_cast<int>(std::min<int64_t>((wait + 999) / 1000, 200));
+        }
+        pollfd p = {pty.master, POLLIN, 0};
+        int r = poll(&p, 1, timeout);
+        if (r > 0 && (p.revents & POLLIN)) {
+            unsigned char buf[4096];
+            ssize_t n = read(pty.master, buf, sizeof buf);
+            if (n > 0) {
+                Bytes in(buf, buf + n);
+                bool quiet = device.InControl() || (n > 2 && buf[0] == 0x02 && buf[2] == '~' && device.control);
+                size_t before = queue.size();
+                device.lineReport = LineReport(pty.slave);
+                device.Receive(in, NowUs(), queue);
+                if (!quiet && !device.InControl()) {
+                    std::string notes;
+                    for (auto &s : device.notes)
+                        notes += (notes.empty() ? "" : "; ") + s;
+                    Trace(trace, t0, "host>dev", in, notes);
+                }
+                device.notes.clear();
+                std::stable_sort(queue.begin() + 0, queue.end(),
+                                 [](const Output &a, const Output &b) { return a.at < b.at; });
+                (void)before;
+            }
+        } else if (r > 0 && (p.revents & (POLLHUP | POLLERR))) {
+            usleep(1000);
+        }
+        while (!queue.empty() && queue.front().at <= NowUs()) {
+            Output o = queue.front();
+            queue.erase(queue.begin());
+            if (!o.bytes.empty()) {
+                ssize_t w = write(pty.master, o.bytes.data(), o.bytes.size());
+                (void)w;
+                if (!o.control)
+                    Trace(trace, t0, "dev>host", o.bytes, o.what);
+            }
+            if (o.hangup) {
+                Trace(trace, t0, "dev>host", {}, "hangs up; new line at the same link");
+                ClosePty(pty);
+                queue.clear();
+                usleep(100000);
+                if (!OpenPty(pty, link)) {
+                    perror("devsim: pseudo-terminal");
+                    return 1;
+                }
+                printf("devsim: %s\n", pty.path.c_str());
+                fflush(stdout);
+            }
+        }
+    }
+    ClosePty(pty);
+    if (!link.empty())
+        unlink(link.c_str());
+    return 0;
+}
