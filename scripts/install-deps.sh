@@ -1,0 +1,22 @@
+#!/bin/bash
+# Installs what the build and the tests need on Debian 12, skipping what
+# is already there.
+set -euo pipefail
+packages=(cmake make g++ libgtest-dev file
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
+          wine wine32:i386 wine64
+          clang libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "installing: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "run as root, or install them yourself" >&2
+    exit 1
+fi
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,11 @@
+#!/bin/bash
+# Every test: unit tests and the native end-to-end suite (linux preset),
+# and the end-to-end suite of the 32-bit DLL under Wine (windows-x86).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+for preset in linux windows-x86; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+done
