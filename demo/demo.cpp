@@ -3,7 +3,7 @@
 // silent device does, and closes the port. Written only against the public
 // header and linked with the library as any host would be.
 //
-//   demo PORT     (a COM port number on Windows, a device path on Linux)
+//   demo_host PORT     (a COM port number on Windows, a device path on Linux)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,7 +43,7 @@ static void PrintData(const char *label, const unsigned char *data, unsigned len
 int main(int argc, char **argv)
 {
     if (argc != 2) {
-        fprintf(stderr, "usage: demo PORT\n");
+        fprintf(stderr, "usage: demo_host PORT\n");
         return 2;
     }
 #ifdef _WIN32

@@ -34,5 +34,5 @@ ln -sf "$tmp/ttyVMX" "$WINEPREFIX/dosdevices/com3"
 echo "Simulated card device on COM3 (trace lines: time, direction, bytes, meaning)"
 echo
 cd "$build"
-wine demo.exe 3
+wine demo_host.exe 3
 sleep 0.2
