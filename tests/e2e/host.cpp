@@ -252,6 +252,61 @@ void TestOpenAndSettings()
     }
 }
 
+#ifdef _WIN32
+std::string VersionString(const std::vector<char> &info, const char *key)
+{
+    char *value = nullptr;
+    UINT len = 0;
+    std::string path = std::string("\\StringFileInfo\\080404B0\\") + key;
+    if (!VerQueryValueA(info.data(), path.c_str(), (void **)&value, &len) || !value)
+        return "<missing>";
+    return value;
+}
+
+void TestVersionResource(const std::string &dll)
+{
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(dll.c_str(), &ignored);
+    Check(size > 0, "version resource present");
+    if (size == 0)
+        return;
+    std::vector<char> info(size);
+    GetFileVersionInfoA(dll.c_str(), 0, size, info.data());
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT len = 0;
+    bool got = VerQueryValueA(info.data(), "\\", (void **)&fixed, &len) && fixed;
+    Check(got && fixed->dwFileVersionMS == 0x00010000 && fixed->dwFileVersionLS == 0x00000001 &&
+              fixed->dwProductVersionMS == 0x00010000 && fixed->dwProductVersionLS == 0x00000001,
+          "file and product version 1.0.0.1");
+    struct { const char *key, *value; } strings[] = {
+        {"FileVersion", "1, 0, 0, 1"}, {"ProductVersion", "1, 0, 0, 1"},
+        {"FileDescription", "VOLMIRAX DLL"}, {"InternalName", "VOLMIRAX"},
+        {"OriginalFilename", "VOLMIRAX.DLL"}, {"ProductName", "VOLMIRAX Dynamic Link Library"}};
+    for (auto &k : strings) {
+        std::string v = VersionString(info, k.key);
+        Check(v == k.value, std::string("version string ") + k.key, v);
+    }
+    WORD *translation = nullptr;
+    got = VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", (void **)&translation, &len) && len >= 4;
+    Check(got && translation[0] == 0x0804 && translation[1] == 0x04B0, "translation 0804 04B0");
+}
+#else
+void TestExclusiveOpen()
+{
+    HANDLE first = Open(9600);
+    Check(first != nullptr, "exclusive: first open");
+    HANDLE second = Open(9600);
+    Check(second == nullptr, "exclusive: a second open of an open port fails");
+    if (second)
+        lib.CloseComm(&second);
+    lib.CloseComm(&first);
+    HANDLE again = Open(9600);
+    Check(again != nullptr, "exclusive: the port opens again once closed");
+    lib.CloseComm(&again);
+    Check(lib.OpenComm(4000, 9600) == nullptr, "OpenComm of a missing /dev/ttyS gives null");
+}
+#endif
+
 void TestPort12(int port12)
 {
 #ifdef _WIN32
@@ -506,6 +561,11 @@ int main(int argc, char **argv)
     TestOpenFailures(unmapped);
     TestOpenAndSettings();
     TestPort12(port12);
+#ifdef _WIN32
+    TestVersionResource(argv[1]);
+#else
+    TestExclusiveOpen();
+#endif
 
     HANDLE h = Open(9600);
     Check(h != nullptr, "open the test port");
