@@ -379,6 +379,7 @@ void TestExchanges(HANDLE h)
         {"slow bytes", "slow=5,data=slowly", 0, "00slowly", false},
         {"reply in small pieces", "split=3:20,data=pieces", 0, "00pieces", false},
         {"think time", "ackdelay=100,replydelay=150", 0, "00", false},
+        {"reply while the request is written", "early,data=e", 0, "00e", false},
         {"longest reply", "datalen=991", 0, nullptr, false},
         {"overlong reply", "datalen=1200", ERR_BCC, nullptr, false},
     };
@@ -497,6 +498,63 @@ void TestCommands(HANDLE h)
     Wire(h);
 }
 
+void Sleep100()
+{
+#ifdef _WIN32
+    Sleep(100);
+#else
+    timespec ts = {0, 100000000L};
+    nanosleep(&ts, nullptr);
+#endif
+}
+
+// The simulator opens a new line at the same place shortly after it hangs up.
+HANDLE Reopen(HANDLE *h)
+{
+    lib.CloseComm(h);
+    for (int i = 0; i < 30; ++i) {
+        Sleep100();
+        HANDLE again = Open(9600);
+        if (again)
+            return again;
+    }
+    return nullptr;
+}
+
+// The line goes away in the middle of a reply, and between two calls: the
+// calls fail with a code and the host carries on with a new handle.
+HANDLE TestLineLoss(HANDLE h)
+{
+    On(h, "T", "hangup,datalen=40");
+    unsigned char data[VOLMIRAX_MAX_REPLY_DATA + 8];
+    memset(data, 0xAA, sizeof data);
+    unsigned len = 0xDEADBEEF;
+    const unsigned char cmd[2] = {'T', '1'};
+    int rc = lib.SendCmd(h, cmd, 2, data, &len, 300, 400, 100);
+    Check(rc == ERR_REPLY_TIMEOUT || rc == ERR_READ || rc == ERR_READ_SHORT, "hang-up mid-reply: the call fails", Code(rc));
+    Check(len == 0xDEADBEEF && data[0] == 0xAA, "hang-up mid-reply: reply buffers untouched");
+    h = Reopen(&h);
+    Check(h != nullptr, "hang-up mid-reply: the port opens again");
+    if (!h)
+        return h;
+    Ctl(h, "reset");
+    CheckRc(lib.EjectCard(h, '0'), 0, "hang-up mid-reply: exchanges work again");
+
+    Ctl(h, "hangup");
+    Sleep100();
+    rc = lib.SendCmd(h, cmd, 2, data, &len, 200, 200, 100);
+    Check(rc < 0 && len == 0xDEADBEEF, "port gone between calls: SendCmd fails", Code(rc));
+    rc = lib.SendEot(h, 100);
+    Check(rc < 0, "port gone between calls: SendEot fails", Code(rc));
+    rc = lib.EjectCard(h, '0');
+    Check(rc < 0, "port gone between calls: EjectCard fails", Code(rc));
+    h = Reopen(&h);
+    Check(h != nullptr, "port gone between calls: the port opens again");
+    if (h)
+        CheckRc(lib.EjectCard(h, '0'), 0, "port gone between calls: exchanges work again");
+    return h;
+}
+
 #ifdef _WIN32
 int g_dispatched = 0;
 LRESULT CALLBACK CountingProc(HWND w, UINT m, WPARAM wp, LPARAM lp)
@@ -578,7 +636,9 @@ int main(int argc, char **argv)
 #ifdef _WIN32
         TestMessages(h);
 #endif
-        Check(lib.CloseComm(&h) != 0, "close the test port");
+        h = TestLineLoss(h);
+        if (h)
+            Check(lib.CloseComm(&h) != 0, "close the test port");
     }
     printf("%d checks, %d failed\n", g_checks, g_failures);
     return g_failures == 0 ? 0 : 1;

@@ -193,6 +193,13 @@ void Device::Receive(const Bytes &bytes, int64_t now, std::vector<Output> &out)
         }
         if (pending_ == Bytes{ENQ, CR}) {
             pending_.clear();
+            if (answeredEarly_)
+                answeredEarly_ = false;
+            else
+                OnRequest(now, out);
+        } else if (pending_ == Bytes{ENQ} && !inControl_ && !cmd_.empty() && For(cmd_[0]).early) {
+            // answers the ENQ before its CR has been written
+            answeredEarly_ = true;
             OnRequest(now, out);
         } else if (pending_ == Bytes{DLE, EOT, CR}) {
             pending_.clear();
@@ -229,10 +236,6 @@ void Device::OnFrame(const Bytes &frame, int64_t now, std::vector<Output> &out)
     Bytes ack = {b.nak ? NAK : ACK, CR};
     if (b.extra)
         ack.insert(ack.end(), {STX, 'P', 'x', 'x'});
-    if (b.early) {
-        Bytes reply = ReplyFrame(b);
-        ack.insert(ack.end(), reply.begin(), reply.end());
-    }
     Emit(out, now + b.ackDelay * MS, ack);
 }
 
@@ -243,7 +246,8 @@ void Device::OnRequest(int64_t now, std::vector<Output> &out)
         std::string answer = Control(text);
         Bytes data = {'0', '0'};
         data.insert(data.end(), answer.begin(), answer.end());
-        out.push_back({now, MakeReplyFrame('P', cmd_[0], cmd_[1], data), false, "", true});
+        out.push_back({now, MakeReplyFrame('P', cmd_[0], cmd_[1], data), hangupAfterReply_, "", true});
+        hangupAfterReply_ = false;
         inControl_ = false;
         cmd_.clear();
         return;
@@ -255,7 +259,7 @@ void Device::OnRequest(int64_t now, std::vector<Output> &out)
     if (cmd_.empty())
         return;
     const Behaviour &b = For(cmd_[0]);
-    if (b.dead || b.silent || b.noReply || b.early)
+    if (b.dead || b.silent || b.noReply)
         return;
     Bytes frame = ReplyFrame(b);
     int64_t at = now + b.replyDelay * MS;
@@ -305,6 +309,10 @@ std::string Device::Control(const std::string &text)
     }
     if (verb == "line")
         return lineReport;
+    if (verb == "hangup") {
+        hangupAfterReply_ = true;
+        return "ok";
+    }
     if (verb == "reset") {
         behaviours.clear();
         fallback = Behaviour();

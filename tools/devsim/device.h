@@ -33,7 +33,7 @@ struct Behaviour {
     bool extra = false;       // garbage after the acknowledgement and after the reply's CR
     bool noise = false;       // garbage before the reply's STX
     bool crInData = false;    // a CR inside the status bytes
-    bool early = false;       // the reply follows the acknowledgement without waiting for ENQ
+    bool early = false;       // replies on ENQ while the host is still writing its CR
     bool hangup = false;      // hangs up half-way through the reply
     bool eotNone = false;     // does not echo the abort sequence
     bool eotWrong = false;    // echoes it wrongly
@@ -77,6 +77,8 @@ private:
     unsigned char lastCode_ = 0;  // command code of the last frame outside control
     bool inControl_ = false;
     int64_t busyUntil_ = 0;   // the device's own output is serial
+    bool answeredEarly_ = false;
+    bool hangupAfterReply_ = false;  // "hangup" control: the line goes away after its answer
 
     const Behaviour &For(unsigned char code) const;
     void OnFrame(const Bytes &frame, int64_t now, std::vector<Output> &out);
