@@ -1,7 +1,7 @@
 // End-to-end cases: the built library, loaded as a host loads it, talking
 // to the device simulator (devsim --control) over a real serial line.
 //
-//   e2e_host LIBRARY PORT [--port12 N] [--unmapped N]
+//   e2e_host LIBRARY PORT [--port12 N] [--unmapped N] [--soak ROUNDS]
 //
 // PORT is a COM port number on Windows, a device path on Linux. The
 // simulator is steered in band: a command "~" carries its instructions
@@ -14,9 +14,12 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <psapi.h>
 #else
+#include <dirent.h>
 #include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 #endif
 
 #include "library.h"
@@ -555,6 +558,75 @@ HANDLE TestLineLoss(HANDLE h)
     return h;
 }
 
+struct Footprint {
+    long long memoryKb;
+    long long handles;
+};
+
+Footprint Measure()
+{
+    Footprint f = {0, 0};
+#ifdef _WIN32
+    PROCESS_MEMORY_COUNTERS m;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &m, sizeof m))
+        f.memoryKb = (long long)(m.PagefileUsage / 1024);
+    DWORD handles = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles);
+    f.handles = handles;
+#else
+    FILE *statm = fopen("/proc/self/statm", "r");
+    long pages = 0, resident = 0;
+    if (statm) {
+        if (fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        fclose(statm);
+    }
+    f.memoryKb = resident * (sysconf(_SC_PAGESIZE) / 1024);
+    DIR *d = opendir("/proc/self/fd");
+    if (d) {
+        while (readdir(d))
+            ++f.handles;
+        closedir(d);
+    }
+#endif
+    return f;
+}
+
+// Many exchanges in a row with a mix of good and bad replies: every result
+// is the expected one, and memory and handles stay where they were.
+void Soak(HANDLE h, int rounds)
+{
+    struct { const char *code, *behaviour; int rc; } mix[] = {
+        {"a", "data=fine", 0}, {"b", "marker=N,status=05", 5}, {"c", "badbcc", ERR_BCC},
+        {"d", "badecho", ERR_ECHO}, {"e", "nak", ERR_NO_ACK}, {"f", "crdata", ERR_BCC},
+        {"g", "extra,datalen=300", 0}, {"h", "split=7:0,datalen=50", 0}};
+    const int kinds = sizeof mix / sizeof mix[0];
+    for (auto &m : mix)
+        On(h, m.code, m.behaviour);
+    Wire(h);
+    unsigned char data[VOLMIRAX_MAX_REPLY_DATA];
+    Footprint before = {0, 0};
+    int wrong = 0;
+    for (int i = 0; i < rounds; ++i) {
+        if (i == rounds / 10)
+            before = Measure();  // after the warm-up
+        const auto &m = mix[i % kinds];
+        unsigned char cmd[3] = {(unsigned char)m.code[0], '0', (unsigned char)('0' + i % 10)};
+        unsigned len = 0;
+        int rc = lib.SendCmd(h, cmd, 3, data, &len, 500, 500, 100);
+        if (rc != m.rc && ++wrong <= 5)
+            Check(false, "soak: exchange " + std::to_string(i) + " with '" + m.behaviour + "'", Code(rc));
+    }
+    Footprint after = Measure();
+    Check(wrong == 0, "soak: " + std::to_string(rounds) + " exchanges, every result as expected",
+          std::to_string(wrong) + " wrong");
+    Check(after.memoryKb - before.memoryKb < 512, "soak: memory does not grow",
+          std::to_string(before.memoryKb) + " kB -> " + std::to_string(after.memoryKb) + " kB");
+    Check(after.handles <= before.handles, "soak: handles do not grow",
+          std::to_string(before.handles) + " -> " + std::to_string(after.handles));
+    Ctl(h, "reset");
+}
+
 #ifdef _WIN32
 int g_dispatched = 0;
 LRESULT CALLBACK CountingProc(HWND w, UINT m, WPARAM wp, LPARAM lp)
@@ -598,16 +670,18 @@ void TestMessages(HANDLE h)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: e2e_host LIBRARY PORT [--port12 N] [--unmapped N]\n");
+        fprintf(stderr, "usage: e2e_host LIBRARY PORT [--port12 N] [--unmapped N] [--soak ROUNDS]\n");
         return 2;
     }
     g_port = argv[2];
-    int port12 = 0, unmapped = 0;
+    int port12 = 0, unmapped = 0, soak = 0;
     for (int i = 3; i + 1 < argc; i += 2) {
         if (!strcmp(argv[i], "--port12"))
             port12 = atoi(argv[i + 1]);
         else if (!strcmp(argv[i], "--unmapped"))
             unmapped = atoi(argv[i + 1]);
+        else if (!strcmp(argv[i], "--soak"))
+            soak = atoi(argv[i + 1]);
     }
     std::string error;
     if (!LoadLibraryUnderTest(argv[1], lib, error)) {
@@ -636,6 +710,8 @@ int main(int argc, char **argv)
 #ifdef _WIN32
         TestMessages(h);
 #endif
+        if (soak > 0)
+            Soak(h, soak);
         h = TestLineLoss(h);
         if (h)
             Check(lib.CloseComm(&h) != 0, "close the test port");

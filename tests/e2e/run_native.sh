@@ -1,6 +1,6 @@
 #!/bin/bash
 # Runs a native program against the device simulator on a fresh
-# pseudo-terminal; the simulator's line is passed as the last argument.
+# pseudo-terminal; an argument @PORT@ becomes the path of its line.
 #
 #   run_native.sh BUILD_DIR PROGRAM [ARGS...]
 #
@@ -19,4 +19,6 @@ trap cleanup EXIT
 "$build/devsim" --control --link "$tmp/ttyVMX" --trace="$tmp/trace.log" >"$tmp/devsim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 50); do [ -L "$tmp/ttyVMX" ] && break; sleep 0.1; done
-"$@" "$tmp/ttyVMX"
+args=()
+for a in "$@"; do [ "$a" = @PORT@ ] && args+=("$tmp/ttyVMX") || args+=("$a"); done
+"${args[@]}"

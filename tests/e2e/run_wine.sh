@@ -5,7 +5,8 @@
 #
 #   run_wine.sh BUILD_DIR PROGRAM.exe [ARGS...]
 #
-# The arguments are passed on, followed by "5 --port12 12 --unmapped 33".
+# The arguments are passed on; the simulator is on COM5 and COM12, and no
+# port is mapped at COM33.
 # Set KEEP_TRACE=FILE to keep the simulator's trace.
 set -euo pipefail
 build=$(readlink -f "$1")
@@ -34,4 +35,4 @@ ln -s "$tmp/ttyVMX" "$WINEPREFIX/dosdevices/com5"
 ln -s "$tmp/ttyVMX" "$WINEPREFIX/dosdevices/com12"
 
 cd "$build"
-wine "$program" "$@" 5 --port12 12 --unmapped 33
+wine "$program" "$@"

@@ -57,12 +57,12 @@ int WriteBytes(HANDLE, const unsigned char *bytes, unsigned count)
     FakeLink &f = *g_link;
     int index = f.writes++;
     if (index == f.failWrite) {
-        f.ops.push_back("write-failed");
+        f.Record("write-failed");
         return ERR_WRITE;
     }
     unsigned sent = index == f.shortWrite ? count / 2 : count;
     Bytes out(bytes, bytes + sent);
-    f.ops.push_back("write " + Hex(out));
+    f.Record("write " + Hex(out));
     f.wire.insert(f.wire.end(), out.begin(), out.end());
     if (f.onWrite)
         f.onWrite(f, out);
@@ -73,7 +73,7 @@ int ReadBytes(HANDLE, unsigned char *buffer, unsigned count)
 {
     FakeLink &f = *g_link;
     int index = f.reads++;
-    f.ops.push_back("read " + std::to_string(count));
+    f.Record("read " + std::to_string(count));
     if (index == f.failRead)
         return ERR_READ;
     f.Deliver();
@@ -96,13 +96,13 @@ int PurgeRx(HANDLE)
 {
     g_link->Deliver();
     g_link->rx.clear();
-    g_link->ops.push_back("purge-rx");
+    g_link->Record("purge-rx");
     return 0;
 }
 
 int PurgeTx(HANDLE)
 {
-    g_link->ops.push_back("purge-tx");
+    g_link->Record("purge-tx");
     return 0;
 }
 
@@ -110,7 +110,7 @@ uint32_t TickCount(void) { return g_link->now; }
 
 void IdleUntilInputOrTime(HANDLE, unsigned, int32_t)
 {
-    g_link->ops.push_back("idle");
+    g_link->Record("idle");
     ++g_link->idles;
     g_link->now += g_link->idleStep;
 }

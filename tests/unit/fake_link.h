@@ -19,6 +19,7 @@ struct FakeLink {
     uint32_t idleStep = 1;        // ms that pass in one idle step
     Bytes wire;                   // every byte the host wrote
     std::vector<std::string> ops; // "purge-rx", "purge-tx", "write <hex>", "read <n>", "idle"
+    bool recordOps = true;        // the fuzzer runs without the log
     std::deque<std::pair<uint32_t, unsigned char>> scheduled;  // (arrival time, byte)
     std::deque<unsigned char> rx;                               // arrived, not read
     std::function<void(FakeLink &, const Bytes &)> onWrite;     // the device
@@ -31,6 +32,11 @@ struct FakeLink {
     void Send(const Bytes &bytes, uint32_t delay = 0, uint32_t spacing = 0);
     void Deliver();  // moves arrived bytes into the input queue
     int Count(const std::string &op) const;
+    void Record(const std::string &op)
+    {
+        if (recordOps)
+            ops.push_back(op);
+    }
 };
 
 // The fake the link operations act on while a test runs; any non-null
