@@ -83,8 +83,11 @@ std::string Ctl(HANDLE h, const std::string &text)
     unsigned len = 0;
     int rc = lib.SendCmd(h, cmd.data(), (unsigned)cmd.size(), data, &len, 1000, 1000, 200);
     if (rc != 0 || len < 2)
-        return "";
-    return std::string(data + 2, data + len);
+        return "<control failed: " + Code(rc) + ">";
+    std::string answer(data + 2, data + len);
+    while (!answer.empty() && answer.back() == ' ')
+        answer.pop_back();  // padding that keeps the reply's BCC off CR
+    return answer;
 }
 
 void On(HANDLE h, const std::string &code, const std::string &behaviour)

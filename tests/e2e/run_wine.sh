@@ -1,22 +1,24 @@
 #!/bin/bash
-# Runs a Windows program under Wine against the device simulator, in a
-# temporary Wine prefix whose COM5 and COM12 lead to the simulator's
-# pseudo-terminal. Everything it starts ends with it.
+# Runs a command under Wine against the device simulator, in a temporary
+# Wine prefix whose COM5 and COM12 lead to the simulator's pseudo-terminal
+# (COM33 is left unmapped). Everything it starts ends with it.
 #
-#   run_wine.sh BUILD_DIR PROGRAM.exe [ARGS...]
+#   run_wine.sh BUILD_DIR COMMAND...
 #
-# The arguments are passed on; the simulator is on COM5 and COM12, and no
-# port is mapped at COM33.
-# Set KEEP_TRACE=FILE to keep the simulator's trace.
+# COMMAND runs in BUILD_DIR, e.g. "wine e2e_host.exe VOLMIRAX.dll 5"; the
+# prefix is 64-bit when an .exe among its words is. Set KEEP_TRACE=FILE to
+# keep the simulator's trace.
 set -euo pipefail
 build=$(readlink -f "$1")
 shift
-program=$(readlink -f "$1")
-shift
 
 tmp=$(mktemp -d /tmp/volmirax-wine.XXXXXX)
-export WINEPREFIX=$tmp/prefix WINEDEBUG=-all
-if file -b "$program" | grep -q 'x86-64'; then export WINEARCH=win64; else export WINEARCH=win32; fi
+export WINEPREFIX=$tmp/prefix WINEDEBUG=-all WINEARCH=win32
+for word in "$@"; do
+    if [[ $word == *.exe ]] && file -b "$build/$word" 2>/dev/null | grep -q 'x86-64'; then
+        export WINEARCH=win64
+    fi
+done
 sim_pid=
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
@@ -35,4 +37,4 @@ ln -s "$tmp/ttyVMX" "$WINEPREFIX/dosdevices/com5"
 ln -s "$tmp/ttyVMX" "$WINEPREFIX/dosdevices/com12"
 
 cd "$build"
-wine "$program" "$@"
+"$@"

@@ -246,7 +246,13 @@ void Device::OnRequest(int64_t now, std::vector<Output> &out)
         std::string answer = Control(text);
         Bytes data = {'0', '0'};
         data.insert(data.end(), answer.begin(), answer.end());
-        out.push_back({now, MakeReplyFrame('P', cmd_[0], cmd_[1], data), hangupAfterReply_, "", true});
+        Bytes frame = MakeReplyFrame('P', cmd_[0], cmd_[1], data);
+        if (frame[frame.size() - 2] == CR) {
+            // a BCC of CR would end the frame early: a trailing space changes it
+            data.push_back(' ');
+            frame = MakeReplyFrame('P', cmd_[0], cmd_[1], data);
+        }
+        out.push_back({now, frame, hangupAfterReply_, "", true});
         hangupAfterReply_ = false;
         inControl_ = false;
         cmd_.clear();
@@ -314,8 +320,8 @@ std::string Device::Control(const std::string &text)
         return "ok";
     }
     if (verb == "reset") {
-        behaviours.clear();
-        fallback = Behaviour();
+        behaviours = startBehaviours_;
+        fallback = startFallback_;
         wire.clear();
         return "ok";
     }

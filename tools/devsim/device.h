@@ -17,7 +17,7 @@ using Bytes = std::vector<unsigned char>;
 // the rest are scripted misbehaviour.
 struct Behaviour {
     char marker = 'P';
-    Bytes status = {'0', '0'};
+    Bytes status = Bytes(2, '0');
     Bytes data;
     int ackDelay = 0;         // think time before the acknowledgement, ms
     int replyDelay = 0;       // think time before the reply, ms
@@ -58,6 +58,13 @@ public:
     bool control = false;    // command code '~' talks to the simulator itself
     int paceBaud = 0;        // when set, bytes go out at this line rate
 
+    // Keeps the behaviours as they are now for the "reset" control.
+    void KeepAsStart()
+    {
+        startBehaviours_ = behaviours;
+        startFallback_ = fallback;
+    }
+
     // Feeds bytes from the host that arrived at `now` (microseconds); appends what the
     // device sends back.
     void Receive(const Bytes &bytes, int64_t now, std::vector<Output> &out);
@@ -78,6 +85,8 @@ private:
     bool inControl_ = false;
     int64_t busyUntil_ = 0;   // the device's own output is serial
     bool answeredEarly_ = false;
+    std::map<unsigned char, Behaviour> startBehaviours_;
+    Behaviour startFallback_;
     bool hangupAfterReply_ = false;  // "hangup" control: the line goes away after its answer
 
     const Behaviour &For(unsigned char code) const;

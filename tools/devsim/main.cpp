@@ -158,6 +158,7 @@ int main(int argc, char **argv)
         }
     }
 
+    device.KeepAsStart();
     signal(SIGINT, [](int) { g_stop = 1; });
     signal(SIGTERM, [](int) { g_stop = 1; });
     signal(SIGPIPE, SIG_IGN);

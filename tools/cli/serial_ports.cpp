@@ -1,0 +1,58 @@
+#include "serial_ports.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+std::vector<std::string> Entries(const std::string &dir)
+{
+    std::vector<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return names;
+    while (dirent *e = readdir(d))
+        if (e->d_name[0] != '.')
+            names.push_back(e->d_name);
+    closedir(d);
+    return names;
+}
+
+bool StartsWith(const std::string &s, const char *prefix) { return s.rfind(prefix, 0) == 0; }
+
+// The 8250 driver keeps placeholder ports; a real one reports a UART type.
+bool HasUart(const std::string &path)
+{
+    int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    serial_struct info;
+    bool real = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+    close(fd);
+    return real;
+}
+
+}  // namespace
+
+std::vector<std::string> ListSerialPorts()
+{
+    std::vector<std::string> ports;
+    for (const std::string &n : Entries("/dev")) {
+        if (StartsWith(n, "ttyUSB") || StartsWith(n, "ttyACM")) {
+            ports.push_back("/dev/" + n);
+        } else if (StartsWith(n, "ttyS")) {
+            std::string driver = "/sys/class/tty/" + n + "/device/driver";
+            if (access(driver.c_str(), F_OK) == 0 && HasUart("/dev/" + n))
+                ports.push_back("/dev/" + n);
+        }
+    }
+    for (const std::string &n : Entries("/dev/serial/by-id"))
+        ports.push_back("/dev/serial/by-id/" + n);
+    std::sort(ports.begin(), ports.end());
+    return ports;
+}

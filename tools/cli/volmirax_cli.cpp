@@ -1,0 +1,298 @@
+// volmirax: talk to the card device from a shell.
+//
+//   volmirax (--port N | --device PATH) [--baud B] [--json] COMMAND
+//   COMMAND: version | reset PM D1..D7 | eject PM | send HEX... | eot | ports
+//
+// Written only against the public header. Arguments are checked before
+// the library is called at all.
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "volmirax.h"
+#include "volmirax_codes.h"
+
+#ifndef _WIN32
+#include "serial_ports.h"
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "usage: volmirax (--port N | --device PATH) [--baud B] [--json] COMMAND\n"
+    "commands:\n"
+    "  version              read the device's version (GetMachineVersion)\n"
+    "  reset PM D1..D7      reset the device (ReSet)\n"
+    "  eject PM             eject the card (EjectCard)\n"
+    "  send HEX...          send command bytes of your own (SendCmd), e.g. send 33 30\n"
+    "  eot                  send the abort sequence (SendEot)\n"
+#ifndef _WIN32
+    "  ports                list the serial devices of this machine\n"
+#endif
+    "options:\n"
+    "  --port N             COM port number, 1 to 256 (on Linux /dev/ttyS<N-1>)\n"
+#ifndef _WIN32
+    "  --device PATH        serial device by path (/dev/ttyUSB0, a pseudo-terminal)\n"
+#endif
+    "  --baud B             1200 to 115200, default 9600 (others open at 9600)\n"
+    "  --json               one JSON object on standard output\n"
+    "  --ack MS --reply MS --eot MS   time-outs of send and eot (1000, 3000, 500)\n"
+    "A byte argument (PM, D1..D7) is one character (0 is 0x30) or 0xNN.\n"
+    "Exit status 0 only when the result code is 0.\n";
+
+struct Options {
+    int port = 0;
+    std::string device;
+    int baud = 9600;
+    bool json = false;
+    int ack = 1000, reply = 3000, eot = 500;
+    std::string command;
+    std::vector<unsigned char> bytes;  // reset: pm d1..d7; eject: pm; send: command bytes
+};
+
+int Error(const std::string &message)
+{
+    fprintf(stderr, "volmirax: %s (try --help)\n", message.c_str());
+    return 2;
+}
+
+bool ParseInt(const char *s, int lo, int hi, int &out)
+{
+    char *end = nullptr;
+    long v = strtol(s, &end, 10);
+    if (*s == 0 || *end != 0 || v < lo || v > hi)
+        return false;
+    out = (int)v;
+    return true;
+}
+
+bool ParseByte(const std::string &s, unsigned char &out)
+{
+    if (s.size() == 1) {
+        out = (unsigned char)s[0];
+        return true;
+    }
+    if (s.size() == 4 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X') && isxdigit((unsigned char)s[2]) &&
+        isxdigit((unsigned char)s[3])) {
+        out = (unsigned char)strtol(s.c_str() + 2, nullptr, 16);
+        return true;
+    }
+    return false;
+}
+
+bool ParseHex(const std::string &s, std::vector<unsigned char> &out)
+{
+    std::string digits;
+    for (char c : s) {
+        if (!isxdigit((unsigned char)c))
+            return false;
+        digits += c;
+    }
+    if (digits.empty() || digits.size() % 2 != 0)
+        return false;
+    for (size_t i = 0; i < digits.size(); i += 2)
+        out.push_back((unsigned char)strtol(digits.substr(i, 2).c_str(), nullptr, 16));
+    return true;
+}
+
+// 0 when the arguments are sound; otherwise the exit status, after a
+// one-line message.
+int Parse(int argc, char **argv, Options &o)
+{
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
+        std::string a = argv[i];
+        const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (a == "--help") {
+            fputs(kUsage, stdout);
+            return -1;
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (!v) {
+            return Error("missing value after " + a);
+        } else if (a == "--port") {
+            if (!ParseInt(v, 1, 256, o.port))
+                return Error(std::string("port out of range: ") + v + " (1 to 256)");
+            ++i;
+#ifndef _WIN32
+        } else if (a == "--device") {
+            o.device = v;
+            ++i;
+#endif
+        } else if (a == "--baud") {
+            if (!ParseInt(v, 1, 10000000, o.baud))
+                return Error(std::string("bad baud rate: ") + v);
+            ++i;
+        } else if (a == "--ack" || a == "--reply" || a == "--eot") {
+            int &t = a == "--ack" ? o.ack : a == "--reply" ? o.reply : o.eot;
+            if (!ParseInt(v, 0, 600000, t))
+                return Error("bad time-out " + a + " " + v);
+            ++i;
+        } else {
+            return Error("unknown option " + a);
+        }
+    }
+    if (i >= argc)
+        return Error("no command");
+    o.command = argv[i++];
+    std::vector<std::string> args(argv + i, argv + argc);
+    size_t want = o.command == "reset" ? 8 : o.command == "eject" ? 1 : 0;
+    if (o.command == "reset" || o.command == "eject") {
+        if (args.size() != want)
+            return Error(o.command + " takes " + std::to_string(want) + " byte argument" + (want > 1 ? "s" : ""));
+        for (auto &a : args) {
+            unsigned char b;
+            if (!ParseByte(a, b))
+                return Error("bad byte '" + a + "' (one character, or 0xNN)");
+            o.bytes.push_back(b);
+        }
+    } else if (o.command == "send") {
+        for (auto &a : args)
+            if (!ParseHex(a, o.bytes))
+                return Error("bad hex '" + a + "'");
+        if (o.bytes.size() < 2)
+            return Error("send needs at least two bytes: command code and parameter code");
+    } else if (o.command == "version" || o.command == "eot" || o.command == "ports") {
+        if (!args.empty())
+            return Error(o.command + " takes no arguments");
+#ifdef _WIN32
+        if (o.command == "ports")
+            return Error("unknown command 'ports'");
+#endif
+    } else {
+        return Error("unknown command '" + o.command + "'");
+    }
+    if (o.command != "ports" && o.port == 0 && o.device.empty())
+        return Error("say which port: --port N" 
+#ifndef _WIN32
+                     " or --device PATH"
+#endif
+        );
+    return 0;
+}
+
+std::string HexOf(const unsigned char *b, size_t n)
+{
+    std::string s;
+    char h[4];
+    for (size_t i = 0; i < n; ++i) {
+        snprintf(h, sizeof h, i ? " %02X" : "%02X", b[i]);
+        s += h;
+    }
+    return s;
+}
+
+std::string TextOf(const unsigned char *b, size_t n)
+{
+    std::string s;
+    for (size_t i = 0; i < n; ++i)
+        s += (b[i] >= 0x20 && b[i] < 0x7F) ? (char)b[i] : '.';
+    return s;
+}
+
+std::string JsonString(const std::string &s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+struct Result {
+    int rc = 0;
+    std::vector<unsigned char> data;
+    bool hasData = false;
+    long long ms = 0;
+};
+
+void Print(const Options &o, const Result &r)
+{
+    const bool library = VolmiraxFindCode(r.rc) != nullptr;
+    const std::string name = library ? VolmiraxCodeName(r.rc) : "DEVICE_STATUS";
+    const std::string meaning = VolmiraxCodeMeaning(r.rc);
+    if (o.json) {
+        printf("{\"command\": %s, \"result\": %d, \"name\": %s, \"meaning\": %s", JsonString(o.command).c_str(),
+               r.rc, JsonString(name).c_str(), JsonString(meaning).c_str());
+        if (r.hasData)
+            printf(", \"data_hex\": %s, \"data_text\": %s",
+                   JsonString(HexOf(r.data.data(), r.data.size())).c_str(),
+                   JsonString(TextOf(r.data.data(), r.data.size())).c_str());
+        printf(", \"ms\": %lld}\n", r.ms);
+        return;
+    }
+    printf("result: %d %s (%s)\n", r.rc, name.c_str(), meaning.c_str());
+    if (r.hasData)
+        printf("data:   %s  \"%s\"\n", HexOf(r.data.data(), r.data.size()).c_str(),
+               TextOf(r.data.data(), r.data.size()).c_str());
+    printf("time:   %lld ms\n", r.ms);
+}
+
+Result Run(HANDLE h, const Options &o)
+{
+    Result r;
+    auto t0 = std::chrono::steady_clock::now();
+    const std::vector<unsigned char> &b = o.bytes;
+    if (o.command == "version") {
+        unsigned char v[VOLMIRAX_MAX_VERSION + 1];
+        memset(v, 0, sizeof v);
+        r.rc = GetMachineVersion(h, v);
+        if (r.rc == 0) {
+            r.hasData = true;
+            r.data.assign(v, v + strlen((const char *)v));
+        }
+    } else if (o.command == "reset") {
+        r.rc = ReSet(h, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]);
+    } else if (o.command == "eject") {
+        r.rc = EjectCard(h, b[0]);
+    } else if (o.command == "send") {
+        unsigned char data[VOLMIRAX_MAX_REPLY_DATA];
+        unsigned len = 0;
+        r.rc = SendCmd(h, b.data(), (unsigned)b.size(), data, &len, o.ack, o.reply, o.eot);
+        r.hasData = len > 0;
+        r.data.assign(data, data + len);
+    } else if (o.command == "eot") {
+        r.rc = SendEot(h, o.eot);
+    }
+    r.ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    return r;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    Options o;
+    int bad = Parse(argc, argv, o);
+    if (bad != 0)
+        return bad < 0 ? 0 : bad;
+#ifndef _WIN32
+    if (o.command == "ports") {
+        for (const std::string &p : ListSerialPorts())
+            printf("%s\n", p.c_str());
+        return 0;
+    }
+    HANDLE h = o.device.empty() ? OpenComm(o.port, o.baud) : OpenCommPath(o.device.c_str(), o.baud);
+#else
+    HANDLE h = OpenComm(o.port, o.baud);
+#endif
+    if (!h) {
+        std::string where = o.device.empty() ? "port " + std::to_string(o.port) : o.device;
+        if (o.json)
+            printf("{\"command\": %s, \"error\": %s}\n", JsonString(o.command).c_str(),
+                   JsonString("cannot open " + where).c_str());
+        else
+            fprintf(stderr, "volmirax: cannot open %s\n", where.c_str());
+        return 1;
+    }
+    Result r = Run(h, o);
+    CloseComm(&h);
+    Print(o, r);
+    return r.rc == 0 ? 0 : 1;
+}
