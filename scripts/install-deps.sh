@@ -2,7 +2,7 @@
 # Installs what the build and the tests need on Debian 12, skipping what
 # is already there.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev file
+packages=(cmake make g++ libgtest-dev file pkgconf
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
           wine wine32:i386 wine64
           clang libclang-rt-14-dev)
