@@ -11,6 +11,7 @@
 #include "line_mode.h"
 #include "link.h"
 #include "posix_handle.h"
+#include "posix_speed.h"
 
 namespace {
 
@@ -29,11 +30,21 @@ bool PollUntil(int fd, short events, uint32_t start, int32_t limitMs)
     }
 }
 
-void SleepMs(int32_t ms)
+void SleepUs(int64_t us)
 {
-    timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
+    timespec ts = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
+}
+
+// A quarter of the time one byte takes at the line's rate, within 0.1 to
+// 1 ms: how long to wait for the rest of bytes that are partly there.
+int64_t PartialWaitUs(int fd)
+{
+    termios t;
+    const int baud = tcgetattr(fd, &t) == 0 ? BaudOfSpeed(cfgetispeed(&t)) : 9600;
+    const int64_t slice = 10 * 1000000LL / baud / 4;
+    return slice < 100 ? 100 : slice > 1000 ? 1000 : slice;
 }
 
 }  // namespace
@@ -110,16 +121,18 @@ void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs
 {
     if (remainingMs <= 0)
         return;
+    const int fd = PortDescriptor(port);
     if (pendingSeen > 0) {
         // Some bytes are there but not enough: poll() would return at once,
-        // so wait about one byte time instead.
-        SleepMs(1);
+        // so wait a fraction of a byte time instead.
+        const int64_t us = PartialWaitUs(fd);
+        SleepUs(us < remainingMs * 1000LL ? us : remainingMs * 1000LL);
         return;
     }
-    pollfd p = {PortDescriptor(port), POLLIN, 0};
+    pollfd p = {fd, POLLIN, 0};
     int r = poll(&p, 1, remainingMs);
     if (r > 0 && !(p.revents & POLLIN)) {
         // The line has hung up: nothing will arrive, but do not spin.
-        SleepMs(remainingMs < 10 ? remainingMs : 10);
+        SleepUs((remainingMs < 10 ? remainingMs : 10) * 1000LL);
     }
 }

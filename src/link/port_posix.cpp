@@ -10,22 +10,9 @@
 #include "line_mode.h"
 #include "link.h"
 #include "posix_handle.h"
+#include "posix_speed.h"
 
 namespace {
-
-speed_t Speed(int baud)
-{
-    switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B9600;
-    }
-}
 
 // Raw mode, the baud of the mode string, 8 data bits, no parity, 1 stop
 // bit, no flow control.
@@ -40,7 +27,7 @@ int SetLineSettings(int fd, const char *mode)
     t.c_iflag &= ~(IXON | IXOFF | IXANY);
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    const speed_t speed = Speed(atoi(mode));
+    const speed_t speed = SpeedOfBaud(atoi(mode));
     if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0 || tcsetattr(fd, TCSANOW, &t) != 0)
         return ERR_LINE_SETTINGS;
     return 0;

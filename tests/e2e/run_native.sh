@@ -16,7 +16,7 @@ cleanup() {
     rm -rf "$tmp"
 }
 trap cleanup EXIT
-"$build/devsim" --control --link "$tmp/ttyVMX" --trace="$tmp/trace.log" >"$tmp/devsim.out" 2>&1 &
+"$build/devsim" --control ${DEVSIM_ARGS:-} --link "$tmp/ttyVMX" --trace="$tmp/trace.log" >"$tmp/devsim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 50); do [ -L "$tmp/ttyVMX" ] && break; sleep 0.1; done
 args=()

@@ -29,7 +29,7 @@ cleanup() {
 trap cleanup EXIT
 
 wineboot -i >/dev/null 2>&1
-"$build/devsim" --control --link "$tmp/ttyVMX" --trace="$tmp/trace.log" >"$tmp/devsim.out" 2>&1 &
+"$build/devsim" --control ${DEVSIM_ARGS:-} --link "$tmp/ttyVMX" --trace="$tmp/trace.log" >"$tmp/devsim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 50); do [ -L "$tmp/ttyVMX" ] && break; sleep 0.1; done
 rm -f "$WINEPREFIX"/dosdevices/com5 "$WINEPREFIX"/dosdevices/com12 "$WINEPREFIX"/dosdevices/com33

@@ -65,7 +65,12 @@ bool ParseBytes(const std::string &text, Bytes &out)
 Bytes MakeReplyFrame(unsigned char marker, unsigned char code, unsigned char param,
                      const Bytes &callerData, bool badBcc)
 {
-    Bytes f = {STX, marker, code, param};
+    Bytes f;
+    f.reserve(callerData.size() + 7);
+    f.push_back(STX);
+    f.push_back(marker);
+    f.push_back(code);
+    f.push_back(param);
     f.insert(f.end(), callerData.begin(), callerData.end());
     f.push_back(ETX);
     f.push_back(Bcc(f, 1, f.size()) ^ (badBcc ? 0x01 : 0x00));
@@ -145,9 +150,12 @@ void Device::Emit(std::vector<Output> &out, int64_t at, const Bytes &bytes, int 
         busyUntil_ = at;
         return;
     }
+    // On a paced line a byte reaches the host once its bits have passed.
+    const double bitsTime = paceBaud > 0 ? 10 * 1e6 / paceBaud : 0.0;
+    const int64_t start = at;
     for (size_t i = 0; i < bytes.size(); ++i) {
+        at = start + (int64_t)((i + 1) * bitsTime + 0.5) + (int64_t)i * gap * MS;
         out.push_back({at, Bytes{bytes[i]}, false, ""});
-        at += perByte + (i + 1 < bytes.size() ? gap * MS : 0);
     }
     busyUntil_ = at;
     if (hangup)
@@ -175,9 +183,16 @@ Bytes Device::ReplyFrame(const Behaviour &b) const
     return frame;
 }
 
-void Device::Receive(const Bytes &bytes, int64_t now, std::vector<Output> &out)
+void Device::Receive(const Bytes &bytes, int64_t arrived, std::vector<Output> &out)
 {
     for (unsigned char c : bytes) {
+        // On a paced line a byte has not fully arrived before its 10 bit
+        // times have passed, so the device answers no earlier than that.
+        int64_t now = arrived;
+        if (paceBaud > 0) {
+            inputBusyUntil_ = std::max(inputBusyUntil_, arrived) + (int64_t)(10 * 1e6 / paceBaud + 0.5);
+            now = inputBusyUntil_;
+        }
         pending_.push_back(c);
         // A command frame: STX "C" ... ETX BCC CR, with a matching BCC.
         if (pending_[0] == STX) {

@@ -84,6 +84,7 @@ private:
     unsigned char lastCode_ = 0;  // command code of the last frame outside control
     bool inControl_ = false;
     int64_t busyUntil_ = 0;   // the device's own output is serial
+    int64_t inputBusyUntil_ = 0;  // and so is the host's, on a paced line
     bool answeredEarly_ = false;
     std::map<unsigned char, Behaviour> startBehaviours_;
     Behaviour startFallback_;

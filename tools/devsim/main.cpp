@@ -174,13 +174,14 @@ int main(int argc, char **argv)
     const int64_t t0 = NowUs();
     std::vector<Output> queue;
     while (!g_stop) {
-        int timeout = 200;
-        if (!queue.empty()) {
-            int64_t wait = queue.front().at - NowUs();
-            timeout = wait <= 0 ? 0 : static_cast<int>(std::min<int64_t>((wait + 999) / 1000, 200));
-        }
+        // wakes for the next byte due to the microsecond, so that a paced
+        // line keeps its rate
+        int64_t wait = 200000;
+        if (!queue.empty())
+            wait = std::max<int64_t>(0, std::min<int64_t>(queue.front().at - NowUs(), 200000));
+        timespec timeout = {static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
         pollfd p = {pty.master, POLLIN, 0};
-        int r = poll(&p, 1, timeout);
+        int r = ppoll(&p, 1, &timeout, nullptr);
         if (r > 0 && (p.revents & POLLIN)) {
             unsigned char buf[4096];
             ssize_t n = read(pty.master, buf, sizeof buf);
