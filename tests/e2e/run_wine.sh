@@ -6,7 +6,7 @@
 #   run_wine.sh BUILD_DIR COMMAND...
 #
 # COMMAND runs in BUILD_DIR, e.g. "wine e2e_host.exe VOLMIRAX.dll 5"; the
-# prefix is 64-bit when an .exe among its words is. Set KEEP_TRACE=FILE to
+# prefix is 64-bit when the build's VOLMIRAX.dll is. Set KEEP_TRACE=FILE to
 # keep the simulator's trace.
 set -euo pipefail
 build=$(readlink -f "$1")
@@ -14,11 +14,10 @@ shift
 
 tmp=$(mktemp -d /tmp/volmirax-wine.XXXXXX)
 export WINEPREFIX=$tmp/prefix WINEDEBUG=-all WINEARCH=win32
-for word in "$@"; do
-    if [[ $word == *.exe ]] && file -b "$build/$word" 2>/dev/null | grep -q 'x86-64'; then
-        export WINEARCH=win64
-    fi
-done
+# the prefix matches the DLL of the build
+if file -b "$build/VOLMIRAX.dll" 2>/dev/null | grep -q 'x86-64'; then
+    export WINEARCH=win64
+fi
 sim_pid=
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
