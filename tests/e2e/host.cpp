@@ -22,6 +22,7 @@
 #include <unistd.h>
 #endif
 
+#include "../../tools/common/hex.h"
 #include "library.h"
 #include "volmirax_codes.h"
 
@@ -99,16 +100,7 @@ void On(HANDLE h, const std::string &code, const std::string &behaviour)
 
 std::string Wire(HANDLE h) { return Ctl(h, "wire"); }
 
-std::string Hex(const unsigned char *b, size_t n)
-{
-    std::string s;
-    char h[4];
-    for (size_t i = 0; i < n; ++i) {
-        snprintf(h, sizeof h, i ? " %02X" : "%02X", b[i]);
-        s += h;
-    }
-    return s;
-}
+std::string Hex(const unsigned char *b, size_t n) { return HexBytes(b, n); }
 
 std::string Frame(const std::string &cmd)
 {

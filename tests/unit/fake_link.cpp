@@ -3,21 +3,13 @@
 #include <cstdio>
 
 #include "../../src/link/link.h"
+#include "../../tools/common/hex.h"
 
 FakeLink *g_link = nullptr;
 
 HANDLE FakePort() { return reinterpret_cast<HANDLE>(0x1234); }
 
-std::string Hex(const Bytes &bytes)
-{
-    std::string s;
-    char b[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
-        s += b;
-    }
-    return s;
-}
+std::string Hex(const Bytes &bytes) { return HexBytes(bytes.data(), bytes.size()); }
 
 Bytes Str(const std::string &s) { return Bytes(s.begin(), s.end()); }
 

@@ -15,6 +15,7 @@
 
 #include "volmirax.h"
 #include "volmirax_codes.h"
+#include "../common/hex.h"
 
 #ifndef _WIN32
 #include "serial_ports.h"
@@ -175,16 +176,7 @@ int Parse(int argc, char **argv, Options &o)
     return 0;
 }
 
-std::string HexOf(const unsigned char *b, size_t n)
-{
-    std::string s;
-    char h[4];
-    for (size_t i = 0; i < n; ++i) {
-        snprintf(h, sizeof h, i ? " %02X" : "%02X", b[i]);
-        s += h;
-    }
-    return s;
-}
+std::string HexOf(const unsigned char *b, size_t n) { return HexBytes(b, n); }
 
 std::string TextOf(const unsigned char *b, size_t n)
 {

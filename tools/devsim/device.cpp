@@ -1,5 +1,7 @@
 #include "device.h"
 
+#include "../common/hex.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -32,16 +34,7 @@ unsigned char Bcc(const Bytes &b, size_t from, size_t to)
     return x;
 }
 
-std::string Hex(const Bytes &b)
-{
-    std::string s;
-    char h[4];
-    for (size_t i = 0; i < b.size(); ++i) {
-        snprintf(h, sizeof h, i ? " %02X" : "%02X", b[i]);
-        s += h;
-    }
-    return s;
-}
+std::string Hex(const Bytes &b) { return HexBytes(b.data(), b.size()); }
 
 bool ParseBytes(const std::string &text, Bytes &out)
 {
