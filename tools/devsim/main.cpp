@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -159,6 +160,8 @@ int main(int argc, char **argv)
     }
 
     device.KeepAsStart();
+    // wake on time to the microsecond, so that a paced line keeps its rate
+    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
     signal(SIGINT, [](int) { g_stop = 1; });
     signal(SIGTERM, [](int) { g_stop = 1; });
     signal(SIGPIPE, SIG_IGN);
