@@ -85,6 +85,12 @@ ctl "wire"
 # the answer is "00" and nothing recorded (a trailing space keeps its BCC off CR)
 check "bad arguments sent nothing" bash -c '[[ $1 == *"data:   30 30 20  \"00 \""* || $1 == *"data:   30 30  \"00\""* ]]' _ "$out"
 
+if [ -z "$launch" ]; then
+    run ports
+    check "ports: exit 0" [ "$status" = 0 ]
+    check "ports: only serial device paths" bash -c '! printf "%s\n" "$1" | grep -v -E "^(/dev/tty(S|USB|ACM)[0-9]+|/dev/serial/by-id/.+)?$"' _ "$out"
+fi
+
 run --help
 check "--help: exit 0" [ "$status" = 0 ]
 check "--help: usage" has "$out" "usage: volmirax"
