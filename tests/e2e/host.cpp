@@ -615,8 +615,14 @@ void Soak(HANDLE h, int rounds)
     Footprint after = Measure();
     Check(wrong == 0, "soak: " + std::to_string(rounds) + " exchanges, every result as expected",
           std::to_string(wrong) + " wrong");
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed memory in quarantine, so the process grows
+    // by design here; LeakSanitizer checks for leaks at exit instead.
+    printf("# soak: memory %lld kB -> %lld kB (quarantined, not checked)\n", before.memoryKb, after.memoryKb);
+#else
     Check(after.memoryKb - before.memoryKb < 512, "soak: memory does not grow",
           std::to_string(before.memoryKb) + " kB -> " + std::to_string(after.memoryKb) + " kB");
+#endif
     Check(after.handles <= before.handles, "soak: handles do not grow",
           std::to_string(before.handles) + " -> " + std::to_string(after.handles));
     Ctl(h, "reset");
