@@ -15,8 +15,8 @@
 
 namespace {
 
-// Waits until the descriptor is ready for `events` or `deadline` passes;
-// false on time-out or when the line has gone.
+// Waits until the descriptor is ready for `events` or `limitMs` from
+// `start` have passed; false on time-out or when the line has gone.
 bool PollUntil(int fd, short events, uint32_t start, int32_t limitMs)
 {
     for (;;) {
@@ -47,15 +47,20 @@ int64_t PartialWaitUs(int fd)
     return slice < 100 ? 100 : slice > 1000 ? 1000 : slice;
 }
 
+// The driver time-out of a transfer of `count` bytes, as on Windows.
+int32_t TotalTimeoutMs(int32_t perByte, int32_t constant, unsigned count)
+{
+    const int64_t total = (int64_t)perByte * count + constant;
+    return total > INT32_MAX ? INT32_MAX : (int32_t)total;
+}
+
 }  // namespace
 
 int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
 {
     const int fd = PortDescriptor(port);
     const uint32_t start = TickCount();
-    const int32_t limit = (int32_t)(WRITE_TOTAL_MULTIPLIER * (int64_t)count + WRITE_TOTAL_CONSTANT > INT32_MAX
-                                        ? INT32_MAX
-                                        : WRITE_TOTAL_MULTIPLIER * (int64_t)count + WRITE_TOTAL_CONSTANT);
+    const int32_t limit = TotalTimeoutMs(WRITE_TOTAL_MULTIPLIER, WRITE_TOTAL_CONSTANT, count);
     unsigned done = 0;
     while (done < count) {
         ssize_t n = write(fd, bytes + done, count - done);
@@ -74,8 +79,7 @@ int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
 {
     const int fd = PortDescriptor(port);
     const uint32_t start = TickCount();
-    const int64_t total = (int64_t)READ_TOTAL_MULTIPLIER * count + READ_TOTAL_CONSTANT;
-    const int32_t limit = total > INT32_MAX ? INT32_MAX : (int32_t)total;
+    const int32_t limit = TotalTimeoutMs(READ_TOTAL_MULTIPLIER, READ_TOTAL_CONSTANT, count);
     unsigned done = 0;
     while (done < count) {
         ssize_t n = read(fd, buffer + done, count - done);
