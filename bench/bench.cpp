@@ -22,7 +22,7 @@
 #include <sys/resource.h>
 #endif
 
-#include "../tests/e2e/library.h"
+#include "../tools/common/library.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #endif
 
 #include "../../tools/common/hex.h"
-#include "library.h"
+#include "../../tools/common/library.h"
 #include "volmirax_codes.h"
 
 namespace {

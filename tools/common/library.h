@@ -1,6 +1,6 @@
-// The library under test, loaded at run time: the seven exports looked up
-// by name (and on Windows checked against their ordinals), so the tests
-// see exactly what a host that loads the DLL sees.
+// The library loaded at run time, for the end-to-end host and the
+// benchmark: the exports looked up by name (and on Windows checked against
+// their ordinals), so they see exactly what a host that loads it sees.
 #ifndef E2E_LIBRARY_H
 #define E2E_LIBRARY_H
 
