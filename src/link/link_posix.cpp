@@ -54,44 +54,39 @@ int32_t TotalTimeoutMs(int32_t perByte, int32_t constant, unsigned count)
     return total > INT32_MAX ? INT32_MAX : (int32_t)total;
 }
 
-}  // namespace
-
-int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
+// Moves all `count` bytes one way within the driver's time-out for that
+// many: 0; the failure code when the call fails or the line has hung up (a
+// read of 0); the short code when the time-out passes first.
+int Transfer(int fd, unsigned char *bytes, unsigned count, bool writing)
 {
-    const int fd = PortDescriptor(port);
     const uint32_t start = TickCount();
-    const int32_t limit = TotalTimeoutMs(WRITE_TOTAL_MULTIPLIER, WRITE_TOTAL_CONSTANT, count);
+    const int32_t limit = writing ? TotalTimeoutMs(WRITE_TOTAL_MULTIPLIER, WRITE_TOTAL_CONSTANT, count)
+                                  : TotalTimeoutMs(READ_TOTAL_MULTIPLIER, READ_TOTAL_CONSTANT, count);
     unsigned done = 0;
     while (done < count) {
-        ssize_t n = write(fd, bytes + done, count - done);
+        ssize_t n = writing ? write(fd, bytes + done, count - done) : read(fd, bytes + done, count - done);
         if (n > 0) {
             done += (unsigned)n;
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return ERR_WRITE;
-        } else if (!PollUntil(fd, POLLOUT, start, limit)) {
-            return ERR_WRITE_SHORT;  // the write time-out passed
+        } else if ((n == 0 && !writing) || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            return writing ? ERR_WRITE : ERR_READ;
+        } else if (!PollUntil(fd, writing ? POLLOUT : POLLIN, start, limit)) {
+            return writing ? ERR_WRITE_SHORT : ERR_READ_SHORT;
         }
     }
     return 0;
 }
 
+}  // namespace
+
+int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
+{
+    // write() does not change the bytes; the cast only lets one loop serve both ways
+    return Transfer(PortDescriptor(port), const_cast<unsigned char *>(bytes), count, true);
+}
+
 int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
 {
-    const int fd = PortDescriptor(port);
-    const uint32_t start = TickCount();
-    const int32_t limit = TotalTimeoutMs(READ_TOTAL_MULTIPLIER, READ_TOTAL_CONSTANT, count);
-    unsigned done = 0;
-    while (done < count) {
-        ssize_t n = read(fd, buffer + done, count - done);
-        if (n > 0) {
-            done += (unsigned)n;
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            return ERR_READ;  // the line has hung up or failed
-        } else if (!PollUntil(fd, POLLIN, start, limit)) {
-            return ERR_READ_SHORT;
-        }
-    }
-    return 0;
+    return Transfer(PortDescriptor(port), buffer, count, false);
 }
 
 unsigned PendingBytes(HANDLE port)

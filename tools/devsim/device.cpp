@@ -40,7 +40,7 @@ bool ParseBytes(const std::string &text, Bytes &out)
 {
     out.clear();
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() + 0 && text[i + 1] == 'x') {
+        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
             char hex[3] = {text[i + 2], text[i + 3], 0};
             char *end = nullptr;
             long v = strtol(hex, &end, 16);
@@ -135,19 +135,16 @@ void Device::Emit(std::vector<Output> &out, int64_t at, const Bytes &bytes, int 
     if (bytes.empty() && !hangup)
         return;
     const size_t first = out.size();
-    // A byte takes 10 bit times on the line when the device is paced.
-    const int64_t perByte = paceBaud > 0 ? 10 * 1000000LL / paceBaud : 0;
     at = std::max(at, busyUntil_);
-    if (gap == 0 && perByte == 0) {
+    if (gap == 0 && paceBaud <= 0) {
         out.push_back({at, bytes, hangup, Describe(bytes)});
         busyUntil_ = at;
         return;
     }
     // On a paced line a byte reaches the host once its bits have passed.
-    const double bitsTime = paceBaud > 0 ? 10 * 1e6 / paceBaud : 0.0;
     const int64_t start = at;
     for (size_t i = 0; i < bytes.size(); ++i) {
-        at = start + (int64_t)((i + 1) * bitsTime + 0.5) + (int64_t)i * gap * MS;
+        at = start + (int64_t)((i + 1) * ByteTimeUs() + 0.5) + (int64_t)i * gap * MS;
         out.push_back({at, Bytes{bytes[i]}, false, ""});
     }
     busyUntil_ = at;
@@ -183,7 +180,7 @@ void Device::Receive(const Bytes &bytes, int64_t arrived, std::vector<Output> &o
         // times have passed, so the device answers no earlier than that.
         int64_t now = arrived;
         if (paceBaud > 0) {
-            inputBusyUntil_ = std::max(inputBusyUntil_, arrived) + (int64_t)(10 * 1e6 / paceBaud + 0.5);
+            inputBusyUntil_ = std::max(inputBusyUntil_, arrived) + (int64_t)(ByteTimeUs() + 0.5);
             now = inputBusyUntil_;
         }
         pending_.push_back(c);
@@ -232,12 +229,12 @@ void Device::OnFrame(const Bytes &frame, int64_t now, std::vector<Output> &out)
         lastFrameOrRequestAt = now;
         notes.push_back(Describe(frame));
     }
-    const Behaviour &b = inControl_ ? fallback : For(cmd_.size() ? cmd_[0] : 0);
     if (inControl_) {
         out.push_back({now, {ACK, CR}, false, "", true});
         return;
     }
     lastCode_ = cmd_.empty() ? 0 : cmd_[0];
+    const Behaviour &b = For(lastCode_);
     if (b.dead || b.silent)
         return;
     // What follows the acknowledgement goes out in the same write.

@@ -77,6 +77,8 @@ public:
     std::string lineReport;  // filled by the program before a "line" query
     std::vector<std::string> notes;  // what the host's bytes meant, for the trace
     bool InControl() const { return inControl_; }
+    // 10 bit times at the paced rate, in microseconds (0 when not paced).
+    double ByteTimeUs() const { return paceBaud > 0 ? 10 * 1e6 / paceBaud : 0.0; }
 
 private:
     Bytes pending_;

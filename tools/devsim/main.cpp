@@ -190,20 +190,19 @@ int main(int argc, char **argv)
             ssize_t n = read(pty.master, buf, sizeof buf);
             if (n > 0) {
                 Bytes in(buf, buf + n);
-                bool quiet = device.InControl() || (n > 2 && buf[0] == 0x02 && buf[2] == '~' && device.control);
-                size_t before = queue.size();
+                // the simulator's own traffic is left out of the trace
+                const bool wasControl = device.InControl();
                 device.lineReport = LineReport(pty.slave);
                 device.Receive(in, NowUs(), queue);
-                if (!quiet && !device.InControl()) {
+                if (!wasControl && !device.InControl()) {
                     std::string notes;
                     for (auto &s : device.notes)
                         notes += (notes.empty() ? "" : "; ") + s;
                     Trace(trace, t0, "host>dev", in, notes);
                 }
                 device.notes.clear();
-                std::stable_sort(queue.begin() + 0, queue.end(),
+                std::stable_sort(queue.begin(), queue.end(),
                                  [](const Output &a, const Output &b) { return a.at < b.at; });
-                (void)before;
             }
         } else if (r > 0 && (p.revents & (POLLHUP | POLLERR))) {
             usleep(1000);
