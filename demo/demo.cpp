@@ -11,7 +11,7 @@
 #include "volmirax.h"
 #include "volmirax_codes.h"
 
-static void Show(const char *call, int rc)
+static void Show(int rc)
 {
     if (rc == 0)
         printf("   -> %d  OK\n\n", rc);
@@ -19,7 +19,6 @@ static void Show(const char *call, int rc)
         printf("   -> %d  %s: %s\n\n", rc, VolmiraxCodeName(rc), VolmiraxCodeMeaning(rc));
     else
         printf("   -> %d  device status code\n\n", rc);
-    (void)call;
     fflush(stdout);
 }
 
@@ -67,13 +66,13 @@ int main(int argc, char **argv)
     int rc = GetMachineVersion(h, version);
     if (rc == 0)
         printf("   version: \"%s\"\n", (const char *)version);
-    Show("GetMachineVersion", rc);
+    Show(rc);
 
     Announce("Resetting the device", "ReSet(h, '0', '0', '0', '0', '0', '0', '0', '0')");
-    Show("ReSet", ReSet(h, '0', '0', '0', '0', '0', '0', '0', '0'));
+    Show(ReSet(h, '0', '0', '0', '0', '0', '0', '0', '0'));
 
     Announce("Ejecting the card", "EjectCard(h, '0')");
-    Show("EjectCard", EjectCard(h, '0'));
+    Show(EjectCard(h, '0'));
 
     const unsigned char raw[] = {'1', '0', 'R', 'D'};
     unsigned char data[VOLMIRAX_MAX_REPLY_DATA];
@@ -83,12 +82,12 @@ int main(int argc, char **argv)
     rc = SendCmd(h, raw, sizeof raw, data, &len, 1000, 3000, 500);
     if (rc >= 0 && len > 0)
         PrintData("reply data, status bytes first", data, len);
-    Show("SendCmd", rc);
+    Show(rc);
 
     const unsigned char silent[] = {'9', '0'};
     Announce("A command that this device never answers (ack time-out 500 ms, abort echo 300 ms)",
              "SendCmd(h, \"90\", 2, NULL, NULL, 500, 1000, 300)");
-    Show("SendCmd", SendCmd(h, silent, sizeof silent, NULL, NULL, 500, 1000, 300));
+    Show(SendCmd(h, silent, sizeof silent, NULL, NULL, 500, 1000, 300));
 
     Announce("Closing the port", "CloseComm(&h)");
     int closed = CloseComm(&h);

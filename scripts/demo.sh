@@ -11,25 +11,15 @@ build=$(pwd)/build/windows-x86
 echo "Built $build/VOLMIRAX.dll"
 echo
 
-tmp=$(mktemp -d /tmp/volmirax-demo.XXXXXX)
-export WINEPREFIX=$tmp/prefix WINEDEBUG=-all WINEARCH=win32
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
+. tests/e2e/sim_session.sh
 echo "Preparing a Wine prefix (takes a few seconds)..."
-wineboot -i >/dev/null 2>&1
+wine_prefix win32
 
 # The simulated device: version "VOLMIRAX-SIM 1.0"; command "1" answers
 # with data; command "9" is never answered. Its trace goes to this terminal,
 # indented, between the calls that caused it.
-"$build/devsim" --link "$tmp/ttyVMX" --trace --on '1=data=CARD 4711' --on '9=silent,eotnone' \
-    > >(sed -u 's/^/        | /') &
-sim_pid=$!
-for _ in $(seq 50); do [ -L "$tmp/ttyVMX" ] && break; sleep 0.1; done
+start_devsim "$build/devsim" --trace --on '1=data=CARD 4711' --on '9=silent,eotnone' \
+    > >(sed -u 's/^/        | /')
 ln -sf "$tmp/ttyVMX" "$WINEPREFIX/dosdevices/com3"
 echo "Simulated card device on COM3 (trace lines: time, direction, bytes, meaning)"
 echo

@@ -242,11 +242,9 @@ void TestOpenAndSettings()
         std::string line = Ctl(h, "line");
         std::string want = "baud=" + std::to_string(c.applied) + " bits=8 parity=0 stop=1 crtscts=0 ixon=0 icanon=0 echo=0";
         Check(line == want, name + ": line as the device sees it", line);
-        HANDLE copy = h;
         int first = lib.CloseComm(&h);
         Check(first != 0 && h == nullptr, name + ": CloseComm closes and clears the variable");
         Check(lib.CloseComm(&h) == 0, name + ": a second CloseComm returns 0");
-        (void)copy;
     }
 }
 

@@ -4,21 +4,13 @@
 #
 #   run_native.sh BUILD_DIR PROGRAM [ARGS...]
 #
-# Set KEEP_TRACE=FILE to keep the simulator's trace.
+# DEVSIM_ARGS adds simulator options; KEEP_TRACE=FILE keeps its trace.
 set -euo pipefail
 build=$(readlink -f "$1")
 shift
-tmp=$(mktemp -d /tmp/volmirax-native.XXXXXX)
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-    [ -n "${KEEP_TRACE:-}" ] && cp "$tmp/trace.log" "$KEEP_TRACE" 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-"$build/devsim" --control ${DEVSIM_ARGS:-} --link "$tmp/ttyVMX" --trace="$tmp/trace.log" >"$tmp/devsim.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 50); do [ -L "$tmp/ttyVMX" ] && break; sleep 0.1; done
+. "$(dirname "$0")/sim_session.sh"
+# shellcheck disable=SC2086
+start_devsim "$build/devsim" --control ${DEVSIM_ARGS:-} --trace="$tmp/trace.log" >"$tmp/devsim.out" 2>&1
 args=()
 for a in "$@"; do [ "$a" = @PORT@ ] && args+=("$tmp/ttyVMX") || args+=("$a"); done
 "${args[@]}"
