@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../unit/fake_link.h"
+#include "../unit/scripted_device.h"
 #include "fuzz_input.h"
 
 namespace {
@@ -34,16 +34,11 @@ Bytes Reply(FuzzInput &in, const Bytes &lastCmd)
     unsigned char param = lastCmd.size() > 3 ? lastCmd[3] : 0;
     if (flags & 1)
         param ^= 1;  // wrong echo
-    Bytes f = {0x02, marker, code, param};
-    f.insert(f.end(), status.begin(), status.end());
-    f.insert(f.end(), dataLen, fill);
-    f.push_back(0x03);
-    unsigned char bcc = 0;
-    for (size_t i = 1; i < f.size(); ++i)
-        bcc ^= f[i];
-    f.push_back(flags & 2 ? bcc ^ 0x20 : bcc);
-    if (!(flags & 4))
-        f.push_back(0x0D);
+    Bytes callerData = status;
+    callerData.insert(callerData.end(), dataLen, fill);
+    Bytes f = ReplyFrame(marker, code, param, callerData, flags & 2 ? 0x20 : 0);
+    if (flags & 4)
+        f.pop_back();  // no CR
     return f;
 }
 
