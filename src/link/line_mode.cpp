@@ -2,14 +2,16 @@
 
 #include <stdio.h>
 
-static const int kSupportedBauds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+#define VOLMIRAX_RATE_VALUE(rate) rate,
+static const int kSupportedBauds[] = {VOLMIRAX_LINE_RATES(VOLMIRAX_RATE_VALUE)};
+#undef VOLMIRAX_RATE_VALUE
 
 int SupportedBaud(int baud)
 {
     for (unsigned i = 0; i < sizeof kSupportedBauds / sizeof kSupportedBauds[0]; ++i)
         if (kSupportedBauds[i] == baud)
             return baud;
-    return 9600;
+    return DEFAULT_LINE_RATE;
 }
 
 void BuildModeString(int baud, char mode[MODE_STRING_SIZE])

@@ -1,32 +1,36 @@
-// Link operations over a POSIX serial line opened non-blocking. Writes and
-// reads are bounded by the same time-outs as on Windows; waits sleep in
-// poll() instead of spinning, since there are no window messages to serve.
+// Link operations over a POSIX serial line opened non-blocking. Writes
+// return once the bytes have left the driver and reads are bounded by the
+// same time-outs as on Windows; waits sleep in poll() until new input
+// arrives, since there are no window messages to serve.
 #include <errno.h>
 #include <poll.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "deadline.h"
 #include "line_mode.h"
 #include "link.h"
-#include "posix_handle.h"
-#include "posix_speed.h"
+#include "posix_port.h"
 
 namespace {
 
-// Waits until the descriptor is ready for `events` or `limitMs` from
-// `start` have passed; false on time-out or when the line has gone.
-bool PollUntil(int fd, short events, uint32_t start, int32_t limitMs)
+// Waits until the descriptor is ready for `events` or the deadline has
+// passed: 1 when it is ready, 0 on time-out, -1 when the line reports a
+// hang-up or an error instead.
+int PollUntil(int fd, short events, Deadline deadline)
 {
     for (;;) {
-        int32_t left = RemainingMs(start, limitMs);
         pollfd p = {fd, events, 0};
-        int r = poll(&p, 1, left);
+        int r = poll(&p, 1, DeadlineRemainingMs(deadline));
         if (r > 0)
-            return (p.revents & events) != 0;
-        if (r == 0 || errno != EINTR)
-            return false;
+            return (p.revents & events) ? 1 : -1;
+        if (r == 0)
+            return 0;
+        if (errno != EINTR)
+            return -1;
     }
 }
 
@@ -37,41 +41,79 @@ void SleepUs(int64_t us)
     }
 }
 
-// A quarter of the time one byte takes at the line's rate, within 0.1 to
-// 1 ms: how long to wait for the rest of bytes that are partly there.
-int64_t PartialWaitUs(int fd)
-{
-    termios t;
-    const int baud = tcgetattr(fd, &t) == 0 ? BaudOfSpeed(cfgetispeed(&t)) : 9600;
-    const int64_t slice = 10 * 1000000LL / baud / 4;
-    return slice < 100 ? 100 : slice > 1000 ? 1000 : slice;
-}
-
 // The driver time-out of a transfer of `count` bytes, as on Windows.
-int32_t TotalTimeoutMs(int32_t perByte, int32_t constant, unsigned count)
+Deadline TransferDeadline(int32_t perByte, int32_t constant, unsigned count)
 {
     const int64_t total = (int64_t)perByte * count + constant;
-    return total > INT32_MAX ? INT32_MAX : (int32_t)total;
+    return DeadlineIn(total > INT32_MAX ? INT32_MAX : (int32_t)total);
 }
 
-// Moves all `count` bytes one way within the driver's time-out for that
-// many: 0; the failure code when the call fails or the line has hung up (a
-// read of 0); the short code when the time-out passes first.
-int Transfer(int fd, unsigned char *bytes, unsigned count, bool writing)
+unsigned Buffered(const PosixPort *p) { return p->end - p->start; }
+
+// Reads what the driver holds into the read-ahead: the number of bytes
+// read. The line is opened with no minimum count and no read timer, so a
+// read of 0 means nothing is there; a failed read (EIO once the line has
+// hung up) marks the line gone, with errno telling why.
+unsigned Fill(PosixPort *p)
 {
-    const uint32_t start = TickCount();
-    const int32_t limit = writing ? TotalTimeoutMs(WRITE_TOTAL_MULTIPLIER, WRITE_TOTAL_CONSTANT, count)
-                                  : TotalTimeoutMs(READ_TOTAL_MULTIPLIER, READ_TOTAL_CONSTANT, count);
-    unsigned done = 0;
-    while (done < count) {
-        ssize_t n = writing ? write(fd, bytes + done, count - done) : read(fd, bytes + done, count - done);
-        if (n > 0) {
-            done += (unsigned)n;
-        } else if ((n == 0 && !writing) || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            return writing ? ERR_WRITE : ERR_READ;
-        } else if (!PollUntil(fd, writing ? POLLOUT : POLLIN, start, limit)) {
-            return writing ? ERR_WRITE_SHORT : ERR_READ_SHORT;
-        }
+    if (p->start == p->end)
+        p->start = p->end = 0;
+    if (p->end == READ_AHEAD_SIZE && p->start > 0) {
+        memmove(p->ahead, p->ahead + p->start, Buffered(p));
+        p->end -= p->start;
+        p->start = 0;
+    }
+    if (p->end == READ_AHEAD_SIZE)
+        return 0;
+    ssize_t n = read(p->fd, p->ahead + p->end, READ_AHEAD_SIZE - p->end);
+    if (n > 0) {
+        p->end += (unsigned)n;
+        return (unsigned)n;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+        p->gone = 1;
+    return 0;
+}
+
+// The line reports itself readable but gives nothing: it has hung up.
+void MarkGone(PosixPort *p)
+{
+    p->gone = 1;
+    errno = EIO;
+}
+
+unsigned Take(PosixPort *p, unsigned char *buffer, unsigned count)
+{
+    const unsigned n = Buffered(p) < count ? Buffered(p) : count;
+    memcpy(buffer, p->ahead + p->start, n);
+    p->start += n;
+    return n;
+}
+
+// Bytes still in the driver's output queue (0 when it cannot tell).
+unsigned OutputQueued(int fd)
+{
+    int n = 0;
+    if (ioctl(fd, TIOCOUTQ, &n) != 0 || n < 0)
+        return 0;
+    return (unsigned)n;
+}
+
+// Waits until the driver's output queue is empty, sleeping about as long as
+// the queued bytes take on the line, then longer each time they have not
+// gone: 0, or ERR_WRITE_SHORT when the deadline passes first.
+int AwaitOutputDrained(const PosixPort *p, Deadline deadline)
+{
+    int64_t backoffUs = 0;
+    for (unsigned queued; (queued = OutputQueued(p->fd)) > 0;) {
+        if (DeadlinePassed(deadline))
+            return ERR_WRITE_SHORT;
+        int64_t us = (int64_t)queued * p->byteUs;
+        if (us < backoffUs)
+            us = backoffUs;
+        const int64_t left = (int64_t)DeadlineRemainingMs(deadline) * 1000 + 1000;
+        SleepUs(us < left ? us : left);
+        backoffUs = us * 2 < 10000 ? us * 2 : 10000;
     }
     return 0;
 }
@@ -80,32 +122,68 @@ int Transfer(int fd, unsigned char *bytes, unsigned count, bool writing)
 
 int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
 {
-    // write() does not change the bytes; the cast only lets one loop serve both ways
-    return Transfer(PortDescriptor(port), const_cast<unsigned char *>(bytes), count, true);
+    const PosixPort *p = PortRecord(port);
+    const Deadline deadline = TransferDeadline(WRITE_TOTAL_MULTIPLIER, WRITE_TOTAL_CONSTANT, count);
+    unsigned done = 0;
+    while (done < count) {
+        ssize_t n = write(p->fd, bytes + done, count - done);
+        if (n > 0)
+            done += (unsigned)n;
+        else if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return ERR_WRITE;
+        else if (PollUntil(p->fd, POLLOUT, deadline) <= 0)
+            return ERR_WRITE_SHORT;
+    }
+    // The bytes are queued; they count as written once they have left.
+    return AwaitOutputDrained(p, deadline);
 }
 
 int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
 {
-    return Transfer(PortDescriptor(port), buffer, count, false);
+    PosixPort *p = PortRecord(port);
+    unsigned done = Take(p, buffer, count);
+    if (done == count)
+        return 0;
+    const Deadline deadline = TransferDeadline(READ_TOTAL_MULTIPLIER, READ_TOTAL_CONSTANT, count);
+    for (bool readable = false;; readable = true) {
+        const unsigned got = Fill(p);
+        done += Take(p, buffer + done, count - done);
+        if (done == count)
+            return 0;
+        if (readable && got == 0 && !p->gone)
+            MarkGone(p);  // readable but nothing to read: hung up
+        if (p->gone)
+            return ERR_READ;
+        const int ready = PollUntil(p->fd, POLLIN, deadline);
+        if (ready == 0)
+            return ERR_READ_SHORT;
+        if (ready < 0) {
+            MarkGone(p);
+            return ERR_READ;
+        }
+    }
 }
 
 unsigned PendingBytes(HANDLE port)
 {
-    int n = 0;
-    if (ioctl(PortDescriptor(port), FIONREAD, &n) != 0 || n < 0)
-        return 0;
-    return (unsigned)n;
+    PosixPort *p = PortRecord(port);
+    if (Buffered(p) == 0 && !p->gone)
+        Fill(p);
+    return Buffered(p);
 }
 
 int PurgeRx(HANDLE port)
 {
-    tcflush(PortDescriptor(port), TCIFLUSH);
+    PosixPort *p = PortRecord(port);
+    tcflush(p->fd, TCIFLUSH);
+    p->start = p->end = 0;
+    p->gone = 0;  // looked at again by the next read
     return 0;
 }
 
 int PurgeTx(HANDLE port)
 {
-    tcflush(PortDescriptor(port), TCOFLUSH);
+    tcflush(PortRecord(port)->fd, TCOFLUSH);
     return 0;
 }
 
@@ -116,22 +194,28 @@ uint32_t TickCount(void)
     return (uint32_t)((uint64_t)ts.tv_sec * 1000u + (uint64_t)ts.tv_nsec / 1000000u);
 }
 
-void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs)
+void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs, HeldMessages *)
 {
-    if (remainingMs <= 0)
+    PosixPort *p = PortRecord(port);
+    if (remainingMs <= 0 || Buffered(p) > pendingSeen)
         return;
-    const int fd = PortDescriptor(port);
-    if (pendingSeen > 0) {
-        // Some bytes are there but not enough: poll() would return at once,
-        // so wait a fraction of a byte time instead.
-        const int64_t us = PartialWaitUs(fd);
-        SleepUs(us < remainingMs * 1000LL ? us : remainingMs * 1000LL);
-        return;
+    // The read-ahead holds all that the driver had, so poll() sleeps until
+    // new bytes come.
+    const Deadline deadline = DeadlineIn(remainingMs);
+    while (!p->gone) {
+        const int ready = PollUntil(p->fd, POLLIN, deadline);
+        if (ready == 0)
+            return;
+        if (ready > 0 && Fill(p) > 0)
+            return;
+        if (!p->gone)
+            MarkGone(p);  // readable but nothing to read, or a hang-up reported
     }
-    pollfd p = {fd, POLLIN, 0};
-    int r = poll(&p, 1, remainingMs);
-    if (r > 0 && !(p.revents & POLLIN)) {
-        // The line has hung up: nothing will arrive, but do not spin.
-        SleepUs((remainingMs < 10 ? remainingMs : 10) * 1000LL);
-    }
+    // Nothing will come on a line that has gone; sleep out the time.
+    SleepUs((int64_t)DeadlineRemainingMs(deadline) * 1000);
+}
+
+void GiveBackMessages(HeldMessages *)
+{
+    // No window messages here.
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "link.h"
+#include "message_pump.h"
 
 int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
 {
@@ -48,25 +49,14 @@ uint32_t TickCount(void)
     return GetTickCount();
 }
 
-// Services the calling thread's message queue until it is empty. A WM_QUIT
-// is not the library's to consume: it is posted again, with its exit code,
-// and the drain ends, so that the host's own loop still finds it.
-static void PumpMessages(void)
-{
-    MSG msg;
-    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage((int)msg.wParam);
-            return;
-        }
-        DispatchMessageA(&msg);
-        TranslateMessage(&msg);
-    }
-}
-
-void IdleUntilInputOrTime(HANDLE, unsigned, int32_t)
+void IdleUntilInputOrTime(HANDLE, unsigned, int32_t, HeldMessages *held)
 {
     // Windows waits poll without pausing, keeping the window messages
     // flowing between two looks at the input queue.
-    PumpMessages();
+    PumpMessages(held);
+}
+
+void GiveBackMessages(HeldMessages *held)
+{
+    ReturnHeldMessages(held);
 }

@@ -1,4 +1,5 @@
 // Opening, configuring and closing a serial line with termios.
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,14 +10,13 @@
 
 #include "line_mode.h"
 #include "link.h"
-#include "posix_handle.h"
+#include "posix_port.h"
 #include "posix_speed.h"
 
 namespace {
 
-// Raw mode, the baud of the mode string, 8 data bits, no parity, 1 stop
-// bit, no flow control.
-int SetLineSettings(int fd, const char *mode)
+// Raw mode at `baud`, 8 data bits, no parity, 1 stop bit, no flow control.
+int SetLineSettings(int fd, int baud)
 {
     termios t;
     if (tcgetattr(fd, &t) != 0)
@@ -27,7 +27,7 @@ int SetLineSettings(int fd, const char *mode)
     t.c_iflag &= ~(IXON | IXOFF | IXANY);
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    const speed_t speed = SpeedOfBaud(atoi(mode));
+    const speed_t speed = SpeedOfBaud(baud);
     if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0 || tcsetattr(fd, TCSANOW, &t) != 0)
         return ERR_LINE_SETTINGS;
     return 0;
@@ -37,28 +37,49 @@ int SetLineSettings(int fd, const char *mode)
 // process, and the terminal's own exclusive mode.
 bool TakeExclusive(int fd)
 {
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            errno = EBUSY;  // held by another open: "in use"
         return false;
+    }
     ioctl(fd, TIOCEXCL);
     return true;
+}
+
+// Closes the descriptor of a failed open, keeping the reason of the step
+// that failed for the caller.
+HANDLE FailOpen(int fd)
+{
+    const int reason = errno;
+    close(fd);
+    errno = reason;
+    return 0;
 }
 
 }  // namespace
 
 extern "C" HANDLE OpenCommPath(const char *device, int baud)
 {
-    if (device == 0)
+    if (device == 0) {
+        errno = EINVAL;
         return 0;
-    char mode[MODE_STRING_SIZE];
-    BuildModeString(baud, mode);
+    }
+    const int rate = SupportedBaud(baud);
     int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return 0;
-    if (!isatty(fd) || !TakeExclusive(fd) || SetLineSettings(fd, mode) != 0) {
-        close(fd);
-        return 0;
-    }
-    HANDLE port = PortHandle(fd);
+    if (!isatty(fd) || !TakeExclusive(fd))
+        return FailOpen(fd);
+    if (SetLineSettings(fd, rate) != 0)
+        return FailOpen(fd);
+    PosixPort *p = (PosixPort *)malloc(sizeof(PosixPort));
+    if (p == 0)
+        return FailOpen(fd);
+    p->fd = fd;
+    p->byteUs = (unsigned)(10 * 1000000 / rate);  // 10 bits a byte
+    p->gone = 0;
+    p->start = p->end = 0;
+    HANDLE port = (HANDLE)p;
     PurgeRx(port);
     PurgeTx(port);
     return port;
@@ -66,8 +87,10 @@ extern "C" HANDLE OpenCommPath(const char *device, int baud)
 
 extern "C" HANDLE WINAPI OpenComm(int port, int baud)
 {
-    if (port < 1)
+    if (port < 1) {
+        errno = ENOENT;  // there is no COM0
         return 0;
+    }
     // COMn is /dev/ttyS<n-1>, as Wine and Cygwin number them.
     char name[32];
     snprintf(name, sizeof name, "/dev/ttyS%d", port - 1);
@@ -78,8 +101,10 @@ extern "C" int WINAPI CloseComm(HANDLE *phPort)
 {
     if (phPort == 0 || *phPort == 0)
         return 0;
-    const int fd = PortDescriptor(*phPort);
+    PosixPort *p = PortRecord(*phPort);
     *phPort = 0;
-    ioctl(fd, TIOCNXCL);
-    return close(fd) == 0 ? 1 : 0;
+    ioctl(p->fd, TIOCNXCL);
+    const int closed = close(p->fd) == 0;
+    free(p);
+    return closed ? 1 : 0;
 }

@@ -4,28 +4,17 @@
 
 #include <termios.h>
 
-static const struct {
-    speed_t speed;
-    int baud;
-} kPosixSpeeds[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
-                    {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+#include "line_mode.h"
 
-// The speed of a supported rate; 9600 for any other.
+// The termios speed of a supported rate (as SupportedBaud gives it).
 static inline speed_t SpeedOfBaud(int baud)
 {
-    for (const auto &s : kPosixSpeeds)
-        if (s.baud == baud)
-            return s.speed;
+    switch (SupportedBaud(baud)) {
+#define VOLMIRAX_SPEED_CASE(rate) case rate: return B##rate;
+        VOLMIRAX_LINE_RATES(VOLMIRAX_SPEED_CASE)
+#undef VOLMIRAX_SPEED_CASE
+    }
     return B9600;
-}
-
-// The rate of a speed; 9600 for one not in the table.
-static inline int BaudOfSpeed(speed_t speed)
-{
-    for (const auto &s : kPosixSpeeds)
-        if (s.speed == speed)
-            return s.baud;
-    return 9600;
 }
 
 #endif

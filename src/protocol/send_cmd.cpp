@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../link/link.h"
+#include "../link/wait.h"
 #include "frame.h"
 
 namespace {
@@ -38,26 +38,33 @@ int AwaitAcknowledgement(HANDLE port, unsigned char *reply, int32_t ackTimeout)
 int CollectReply(HANDLE port, unsigned char *reply, unsigned *n, int *overlong,
                  int32_t replyTimeout)
 {
-    const uint32_t start = TickCount();
+    Wait w;
+    BeginWait(&w, port, replyTimeout);
+    int rc;
     for (;;) {
         if (PendingBytes(port) >= 1) {
             // *n never passes REPLY_MAX_COUNT, so the place is always inside
             // the buffer; once the reply is overlong, the last place is
             // overwritten by every further byte.
-            int rc = ReadBytes(port, &reply[*n], 1);
+            rc = ReadBytes(port, &reply[*n], 1);
             if (rc != 0)
-                return rc;
-            if (reply[*n] == CR)
-                return 1;
+                break;
+            if (reply[*n] == CR) {
+                rc = 1;
+                break;
+            }
             if (*n < REPLY_MAX_COUNT)
                 ++*n;
             else
                 *overlong = 1;
         }
-        IdleUntilInputOrTime(port, 0, RemainingMs(start, replyTimeout));
-        if (ElapsedSince(start) >= replyTimeout)
-            return 0;
+        if (!WaitPass(&w, 0)) {
+            rc = 0;
+            break;
+        }
     }
+    EndWait(&w);
+    return rc;
 }
 
 // The checks of a complete reply, in their order: form and BCC, echo,

@@ -1,7 +1,7 @@
 // The abort exchange: DLE EOT CR out, the same three bytes back.
 #include <string.h>
 
-#include "../link/link.h"
+#include "../link/wait.h"
 #include "frame.h"
 
 extern "C" int WINAPI SendEot(HANDLE hPort, int eotTimeout)

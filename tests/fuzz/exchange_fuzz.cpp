@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../unit/scripted_device.h"
+#include "scripted_device.h"
 #include "fuzz_input.h"
 
 namespace {

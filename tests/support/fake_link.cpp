@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "../../src/link/link.h"
+#include "../../src/link/message_pump.h"
+#include "fake_messages.h"
 #include "../../tools/common/hex.h"
 
 FakeLink *g_link = nullptr;
@@ -100,9 +102,19 @@ int PurgeTx(HANDLE)
 
 uint32_t TickCount(void) { return g_link->now; }
 
-void IdleUntilInputOrTime(HANDLE, unsigned, int32_t)
+void IdleUntilInputOrTime(HANDLE, unsigned, int32_t, HeldMessages *held)
 {
     g_link->Record("idle");
     ++g_link->idles;
+    // With a scripted message queue the idle step is the Windows one: the
+    // host's procedures run, and may take time on the virtual clock.
+    if (g_messages)
+        PumpMessages(held);
     g_link->now += g_link->idleStep;
+}
+
+void GiveBackMessages(HeldMessages *held)
+{
+    if (g_messages)
+        ReturnHeldMessages(held);
 }

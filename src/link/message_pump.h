@@ -1,0 +1,32 @@
+// The idle step of a wait on Windows: it keeps the host's messages flowing
+// and keeps back those that are not the library's to consume.
+//
+// A pass takes messages off the calling thread's queue one by one:
+// - a message for a window, or a WM_TIMER, is dispatched and then
+//   translated (dispatching runs a thread timer's procedure; a WM_TIMER is
+//   never kept, since posting one by hand is not a timer firing);
+// - WM_QUIT is kept (its exit code) and given back last, when the wait ends;
+// - any other message with no window, which dispatching would drop, is kept
+//   in order with its values and given back when the wait ends, ahead of
+//   the WM_QUIT. Past HELD_MESSAGES_MAX kept messages, each further one is
+//   posted back at once to the end of the queue and the pass ends there.
+// The pass ends when the queue is empty, or after a message once the clock
+// has moved on since the pass began. The wait reads the clock and looks at
+// the input queue after every pass, so a stream of messages can neither
+// hold a wait past its time-out nor keep it from seeing its bytes, beyond
+// the time that the host's procedure spends in the one message being
+// handled. It never sleeps.
+#ifndef VOLMIRAX_MESSAGE_PUMP_H
+#define VOLMIRAX_MESSAGE_PUMP_H
+
+#include <stdint.h>
+
+#include "held_messages.h"
+
+void PumpMessages(HeldMessages *held);
+
+// Posts the kept messages back to the thread's queue in the order they were
+// taken, then the WM_QUIT, and empties `held`.
+void ReturnHeldMessages(HeldMessages *held);
+
+#endif

@@ -1,0 +1,40 @@
+// The calling thread's message queue, as the waits on Windows use it: the
+// four calls that message_pump.cpp is written against. message_queue_win32.cpp
+// maps them onto PeekMessageA, DispatchMessageA, TranslateMessage,
+// PostThreadMessageA and PostQuitMessage; the unit tests script a queue.
+#ifndef VOLMIRAX_MESSAGE_QUEUE_H
+#define VOLMIRAX_MESSAGE_QUEUE_H
+
+#include <stdint.h>
+
+enum {
+    MESSAGE_QUIT = 0x0012,   // WM_QUIT
+    MESSAGE_TIMER = 0x0113   // WM_TIMER
+};
+
+// One message, with every field that dispatching it needs.
+struct QueuedMessage {
+    void *window;  // null for a message of the thread itself
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+    uint32_t time;
+    int32_t x, y;
+};
+
+// Removes the next message of the calling thread (any window, any number):
+// 1 when there was one.
+int TakeMessage(QueuedMessage *m);
+
+// Hands the message to its window procedure (or timer procedure), then
+// translates it.
+void DispatchTaken(const QueuedMessage *m);
+
+// Posts a message of the thread itself (no window) to the end of the
+// calling thread's queue: 1 when it was queued.
+int PostToThread(uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+// Asks the calling thread to quit with `exitCode`.
+void PostQuit(int exitCode);
+
+#endif

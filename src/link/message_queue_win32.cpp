@@ -1,0 +1,44 @@
+// The calling thread's message queue through the Win32 calls.
+#include <windows.h>
+
+#include "message_queue.h"
+
+int TakeMessage(QueuedMessage *m)
+{
+    MSG msg;
+    if (!PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        return 0;
+    m->window = msg.hwnd;
+    m->message = msg.message;
+    m->wParam = msg.wParam;
+    m->lParam = msg.lParam;
+    m->time = msg.time;
+    m->x = msg.pt.x;
+    m->y = msg.pt.y;
+    return 1;
+}
+
+void DispatchTaken(const QueuedMessage *m)
+{
+    MSG msg;
+    ZeroMemory(&msg, sizeof msg);
+    msg.hwnd = (HWND)m->window;
+    msg.message = m->message;
+    msg.wParam = m->wParam;
+    msg.lParam = m->lParam;
+    msg.time = m->time;
+    msg.pt.x = m->x;
+    msg.pt.y = m->y;
+    DispatchMessageA(&msg);
+    TranslateMessage(&msg);
+}
+
+int PostToThread(uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    return PostThreadMessageA(GetCurrentThreadId(), message, wParam, lParam) ? 1 : 0;
+}
+
+void PostQuit(int exitCode)
+{
+    PostQuitMessage(exitCode);
+}

@@ -1,0 +1,38 @@
+#include "wait.h"
+
+void BeginWait(Wait *w, HANDLE port, int32_t timeoutMs)
+{
+    w->port = port;
+    w->deadline = DeadlineIn(timeoutMs);
+    w->held.count = 0;
+    w->held.quitPending = 0;
+    w->held.quitCode = 0;
+}
+
+int WaitPass(Wait *w, unsigned pendingSeen)
+{
+    // The remaining time only bounds the idle step; the decision is taken
+    // on a fresh reading of the clock, so time spent in the host's window
+    // procedures counts in full.
+    IdleUntilInputOrTime(w->port, pendingSeen, DeadlineRemainingMs(w->deadline), &w->held);
+    return !DeadlinePassed(w->deadline);
+}
+
+void EndWait(Wait *w)
+{
+    GiveBackMessages(&w->held);
+}
+
+int WaitForBytes(HANDLE port, unsigned count, int32_t timeoutMs)
+{
+    Wait w;
+    BeginWait(&w, port, timeoutMs);
+    unsigned pending = PendingBytes(port);
+    int reached = pending >= count;
+    while (!reached && WaitPass(&w, pending)) {
+        pending = PendingBytes(port);
+        reached = pending >= count;
+    }
+    EndWait(&w);
+    return reached;
+}

@@ -1,0 +1,31 @@
+// The waits of the protocol, built on the link seam: a wait is a deadline
+// and the idle steps taken until it passes. Each pass is one idle step,
+// then one reading of the clock; the caller looks at the input queue
+// between passes.
+#ifndef VOLMIRAX_WAIT_H
+#define VOLMIRAX_WAIT_H
+
+#include "deadline.h"
+#include "link.h"
+
+struct Wait {
+    HANDLE port;
+    Deadline deadline;
+    HeldMessages held;
+};
+
+void BeginWait(Wait *w, HANDLE port, int32_t timeoutMs);
+
+// One idle step (told how many bytes the caller has already seen), then
+// the clock: 0 once the time is up, 1 otherwise.
+int WaitPass(Wait *w, unsigned pendingSeen);
+
+// Ends the wait: the host's messages held during it go back to its queue.
+void EndWait(Wait *w);
+
+// Waits until at least `count` bytes are pending: 1 when they are, 0 when
+// `timeoutMs` passed first. Bytes already there are reached without an
+// idle step. Reads nothing.
+int WaitForBytes(HANDLE port, unsigned count, int32_t timeoutMs);
+
+#endif

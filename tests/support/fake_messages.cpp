@@ -1,0 +1,45 @@
+#include "fake_messages.h"
+
+#include "fake_link.h"
+
+FakeMessages *g_messages = nullptr;
+
+int TakeMessage(QueuedMessage *m)
+{
+    FakeMessages &q = *g_messages;
+    if (!q.queue.empty()) {
+        *m = q.queue.front();
+        q.queue.pop_front();
+        return 1;
+    }
+    if (q.quit) {
+        q.quit = false;
+        *m = QueuedMessage{nullptr, MESSAGE_QUIT, static_cast<uintptr_t>(q.quitCode), 0, 0, 0, 0};
+        return 1;
+    }
+    if (q.timerPeriod && static_cast<int32_t>(g_link->now - q.nextTimer) >= 0) {
+        q.nextTimer = g_link->now + q.timerPeriod;
+        *m = QueuedMessage{q.timerWindow, MESSAGE_TIMER, 1, q.timerProc, 0, 0, 0};
+        return 1;
+    }
+    return 0;
+}
+
+void DispatchTaken(const QueuedMessage *m)
+{
+    g_messages->dispatched.push_back(*m);
+    if (g_messages->onDispatch)
+        g_messages->onDispatch(*g_messages, *m);
+}
+
+int PostToThread(uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    ++g_messages->posts;
+    g_messages->Post(nullptr, message, wParam, lParam);
+    return 1;
+}
+
+void PostQuit(int exitCode)
+{
+    g_messages->PostQuitMessage(exitCode);
+}

@@ -1,0 +1,43 @@
+// A scripted message queue of the calling thread, for the waits' message
+// rules on the fake link: what is posted, what the host's procedures do
+// when a message is dispatched to them, and what is left for the host.
+#ifndef VOLMIRAX_FAKE_MESSAGES_H
+#define VOLMIRAX_FAKE_MESSAGES_H
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "../../src/link/message_queue.h"
+
+struct FakeMessages {
+    std::deque<QueuedMessage> queue;  // posted, not yet taken
+    bool quit = false;                // a WM_QUIT is pending, as Windows keeps it: apart, after posted messages
+    int quitCode = 0;
+    std::vector<QueuedMessage> dispatched;
+    int posts = 0;                    // messages posted back by the library
+    // A timer, fired as Windows fires one: a WM_TIMER made when the queue
+    // has nothing else, at most once per period of the virtual clock.
+    uint32_t timerPeriod = 0;  // ms; 0: no timer
+    void *timerWindow = nullptr;
+    intptr_t timerProc = 0;    // non-zero: a thread timer with a procedure
+    uint32_t nextTimer = 0;
+    // The host's window or timer procedure: runs for every dispatched message.
+    std::function<void(FakeMessages &, const QueuedMessage &)> onDispatch;
+
+    void Post(void *window, uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0)
+    {
+        queue.push_back(QueuedMessage{window, message, wParam, lParam, 0, 0, 0});
+    }
+    void PostQuitMessage(int code)
+    {
+        quit = true;
+        quitCode = code;
+    }
+};
+
+// The queue the message calls act on; null when a test has none (the idle
+// step then only passes time).
+extern FakeMessages *g_messages;
+
+#endif
