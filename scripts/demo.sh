@@ -11,7 +11,7 @@ build=$(pwd)/build/windows-x86
 echo "Built $build/VOLMIRAX.dll"
 echo
 
-. tests/e2e/sim_session.sh
+. tools/devsim/sim_session.sh
 echo "Preparing a Wine prefix (takes a few seconds)..."
 wine_prefix win32
 

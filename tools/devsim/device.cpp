@@ -89,6 +89,7 @@ bool ApplyBehaviour(const std::string &spec, Behaviour &b, std::string &error)
         else if (key == "dead") b.dead = true;
         else if (key == "noreply") b.noReply = true;
         else if (key == "nak") b.nak = true;
+        else if (key == "halfack") b.halfAck = true;
         else if (key == "badbcc") b.badBcc = true;
         else if (key == "badecho") b.badEcho = true;
         else if (key == "nocr") b.noCr = true;
@@ -239,6 +240,8 @@ void Device::OnFrame(const Bytes &frame, int64_t now, std::vector<Output> &out)
         return;
     // What follows the acknowledgement goes out in the same write.
     Bytes ack = {b.nak ? NAK : ACK, CR};
+    if (b.halfAck)
+        ack.pop_back();
     if (b.extra)
         ack.insert(ack.end(), {STX, 'P', 'x', 'x'});
     Emit(out, now + b.ackDelay * MS, ack);

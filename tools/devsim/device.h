@@ -27,6 +27,7 @@ struct Behaviour {
     bool silent = false;      // no acknowledgement, no reply
     bool noReply = false;     // acknowledgement, then nothing
     bool nak = false;         // acknowledgement starts with NAK
+    bool halfAck = false;     // only the first byte of the acknowledgement, then nothing
     bool badBcc = false;
     bool badEcho = false;     // echoes the parameter code + 1
     bool noCr = false;        // the reply never ends

@@ -115,7 +115,7 @@ int Usage()
     fprintf(stderr,
             "usage: devsim [--link PATH] [--trace[=FILE]] [--control] [--pace BAUD]\n"
             "              [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR]\n"
-            "behaviour: comma-separated words: ok silent dead noreply nak badbcc badecho nocr\n"
+            "behaviour: comma-separated words: ok silent dead noreply nak halfack badbcc badecho nocr\n"
             "  extra noise crdata early hangup eotnone eotwrong marker=X status=TEXT data=TEXT\n"
             "  datalen=N ackdelay=MS replydelay=MS slow=MS split=N:MS  (TEXT takes \\xNN)\n");
     return 2;
