@@ -47,7 +47,7 @@ typedef void *HANDLE;
 #define ERR_NO_ACK         (-113) /* the acknowledgement does not start with ACK */
 #define ERR_ARGUMENT       (-114) /* an argument is missing or invalid */
 #define ERR_EOT_ECHO       (-115) /* the echo of the abort sequence is wrong */
-#define ERR_BCC            (-116) /* the reply frame is malformed or its block check character is wrong */
+#define ERR_BCC            (-116) /* the reply's block check character is wrong, or the reply is shorter than 6 or longer than 999 bytes */
 #define ERR_ECHO           (-117) /* the reply does not echo the command code and parameter code */
 
 /* The largest run of reply data that SendCmd can hand back: status bytes

@@ -29,7 +29,7 @@ static const struct VolmiraxCode kVolmiraxCodes[] = {
     {ERR_NO_ACK, "ERR_NO_ACK", "the acknowledgement does not start with ACK"},
     {ERR_ARGUMENT, "ERR_ARGUMENT", "an argument is missing or invalid"},
     {ERR_EOT_ECHO, "ERR_EOT_ECHO", "the echo of the abort sequence is wrong"},
-    {ERR_BCC, "ERR_BCC", "the reply frame is malformed or its block check character is wrong"},
+    {ERR_BCC, "ERR_BCC", "the reply's block check character is wrong, or the reply is shorter than 6 or longer than 999 bytes"},
     {ERR_ECHO, "ERR_ECHO", "the reply does not echo the command code and parameter code"},
 };
 

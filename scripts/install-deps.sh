@@ -5,7 +5,9 @@ set -euo pipefail
 packages=(cmake make g++ libgtest-dev file pkgconf
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
           wine wine32:i386 wine64
-          clang libclang-rt-14-dev llvm-14 lld-14)
+          clang libclang-rt-14-dev llvm-14 lld-14
+          python3 python3-venv python3-pytest python3-setuptools python3-wheel
+          mono-mcs mono-runtime)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,96 @@
+"""The Python package against the device simulator and libvolmirax.so."""
+
+import errno
+import os
+import re
+
+import pytest
+
+import volmirax
+
+
+def test_version_is_the_copied_bytes_without_padding(port):
+    assert port.version() == b"VMX\x00SIM 2"
+
+
+def test_send_returns_the_reply_data_status_first(port):
+    assert port.send(b"10") == b"00CARD 4711"
+
+
+def test_eject_reset_and_eot_succeed(port):
+    assert port.eject(ord("0")) is None
+    assert port.reset(ord("0"), *([0x30] * 7)) is None
+    assert port.eot() is None
+
+
+def test_negative_reply_raises_device_error_with_its_data(port):
+    with pytest.raises(volmirax.DeviceError) as e:
+        port.send(b"50")
+    assert e.value.code == 2
+    assert e.value.data == b"02xy"
+
+
+def test_send_tells_a_device_status_from_a_library_code_of_the_same_value(port):
+    with pytest.raises(volmirax.DeviceError) as e:
+        port.send(b"60")
+    assert e.value.code == -110
+    assert not isinstance(e.value, volmirax.LibraryError)
+
+
+def test_library_failure_raises_library_error_with_name_and_meaning(port):
+    with pytest.raises(volmirax.LibraryError) as e:
+        port.send(b"90", ack=100, reply=100, eot=100)
+    assert e.value.code == -110
+    assert e.value.name == "ERR_ACK_TIMEOUT"
+    assert e.value.meaning == "no acknowledgement within the acknowledgement time-out"
+    assert isinstance(e.value, volmirax.Error)
+
+
+def test_bad_arguments_are_the_librarys_to_refuse(port):
+    with pytest.raises(volmirax.LibraryError) as e:
+        port.send(b"1")
+    assert e.value.name == "ERR_ARGUMENT"
+
+
+@pytest.mark.parametrize(
+    "path, reason",
+    [
+        ("/dev/volmirax-no-such-port", errno.ENOENT),
+        ("/dev/null", errno.ENOTTY),
+    ],
+)
+def test_open_error_carries_the_systems_reason(library, path, reason):
+    with pytest.raises(volmirax.OpenError) as e:
+        volmirax.Port(path, library=library)
+    assert isinstance(e.value, OSError)
+    assert e.value.errno == reason
+    assert e.value.filename == path
+    assert e.value.code is None
+
+
+def test_a_port_in_use_does_not_open_twice(port, library, line):
+    with pytest.raises(volmirax.OpenError) as e:
+        volmirax.Port(line, library=library)
+    assert e.value.errno == errno.EBUSY
+
+
+def test_close_is_idempotent_and_a_closed_port_reports_no_port(library, line):
+    p = volmirax.Port(line, library=library)
+    p.close()
+    p.close()
+    assert p.closed
+    with pytest.raises(volmirax.LibraryError) as e:
+        p.eject(ord("0"))
+    assert e.value.name == "ERR_NO_PORT"
+
+
+def test_the_table_of_codes_is_the_headers():
+    header = os.path.join(os.path.dirname(__file__), "..", "..", "..", "include", "volmirax_codes.h")
+    if not os.path.exists(header):
+        pytest.skip("not run from the repository")
+    with open(header) as f:
+        text = f.read()
+    defines = dict(re.findall(r"#define (ERR_\w+)\s+\(?(-?\d+)\)?", open(os.path.join(os.path.dirname(header), "volmirax.h")).read()))
+    rows = re.findall(r'\{(ERR_\w+), "(\w+)", "([^"]*)"\}', text)
+    table = {int(defines[macro]): (name, meaning) for macro, name, meaning in rows}
+    assert table == volmirax.CODES

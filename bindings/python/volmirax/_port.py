@@ -1,0 +1,177 @@
+"""The port: a thin layer over the library's exports."""
+
+import ctypes
+import os
+import sys
+from ctypes import POINTER, byref, c_int, c_uint, c_ubyte, c_void_p, c_char_p
+from typing import Optional, Union
+
+from ._codes import CODES, MAX_REPLY_DATA, MAX_VERSION
+from ._errors import DeviceError, LibraryError, OpenError
+
+_WINDOWS = sys.platform == "win32"
+_DEFAULT_LIBRARY = "VOLMIRAX.dll" if _WINDOWS else "libvolmirax.so.1"
+_loaded = {}
+
+
+def _load(path: Optional[str]) -> ctypes.CDLL:
+    """The library at ``path`` (or the default name), with its prototypes."""
+    path = path or _DEFAULT_LIBRARY
+    if path in _loaded:
+        return _loaded[path]
+    if _WINDOWS:
+        lib = ctypes.WinDLL(path, use_last_error=True)  # stdcall
+    else:
+        lib = ctypes.CDLL(path, use_errno=True)
+        lib.OpenCommPath.argtypes = [c_char_p, c_int]
+        lib.OpenCommPath.restype = c_void_p
+    lib.OpenComm.argtypes = [c_int, c_int]
+    lib.OpenComm.restype = c_void_p
+    lib.CloseComm.argtypes = [POINTER(c_void_p)]
+    lib.CloseComm.restype = c_int
+    lib.SendCmd.argtypes = [c_void_p, POINTER(c_ubyte), c_uint, POINTER(c_ubyte), POINTER(c_uint), c_int, c_int, c_int]
+    lib.SendCmd.restype = c_int
+    lib.SendEot.argtypes = [c_void_p, c_int]
+    lib.SendEot.restype = c_int
+    lib.ReSet.argtypes = [c_void_p] + [c_int] * 8
+    lib.ReSet.restype = c_int
+    lib.EjectCard.argtypes = [c_void_p, c_int]
+    lib.EjectCard.restype = c_int
+    lib.GetMachineVersion.argtypes = [c_void_p, POINTER(c_ubyte)]
+    lib.GetMachineVersion.restype = c_int
+    _loaded[path] = lib
+    return lib
+
+
+def _raise_for(code: int) -> None:
+    """Raises for a result code that the call cannot attribute otherwise.
+
+    A device status code can have the value of a library code (or be 0):
+    the result alone does not tell them apart. Here a code in the library's
+    table is taken for the library's; any other non-zero code is a device
+    status code.
+    """
+    if code == 0:
+        return
+    if code in CODES:
+        raise LibraryError(code)
+    raise DeviceError(code)
+
+
+class Port:
+    """An open serial port with the card device on it.
+
+    ``port`` is a COM port number (``OpenComm``), or on Linux a device path
+    such as ``/dev/ttyUSB0`` (``OpenCommPath``). ``baud`` is one of 1200,
+    2400, 4800, 9600, 19200, 38400, 57600, 115200; any other rate opens at
+    9600. ``library`` is the path of the library to use; by default
+    ``VOLMIRAX.dll`` on Windows and ``libvolmirax.so.1`` on Linux, found
+    where the system looks for libraries.
+
+    Raises ``OpenError`` (an ``OSError``) with the operating system's reason
+    when the port does not open. Use it as a context manager, or call
+    ``close()``, which may be called more than once.
+
+    Every call blocks until the device has answered or a time-out has
+    passed; on Windows it keeps the calling thread's window messages
+    flowing meanwhile.
+    """
+
+    def __init__(self, port: Union[int, str], baud: int = 9600, library: Optional[str] = None) -> None:
+        self._lib = _load(library)
+        self._handle = c_void_p()
+        if isinstance(port, bool) or not isinstance(port, (int, str)):
+            raise TypeError("port must be a COM port number or a device path")
+        if isinstance(port, str):
+            if _WINDOWS:
+                raise TypeError("on Windows, pass the COM port number")
+            name = port
+            handle = self._lib.OpenCommPath(os.fsencode(port), baud)
+        else:
+            name = f"COM{port}"
+            handle = self._lib.OpenComm(port, baud)
+        if not handle:
+            if _WINDOWS:
+                winerror = ctypes.get_last_error()
+                raise OpenError(0, ctypes.FormatError(winerror).strip(), name, winerror)
+            err = ctypes.get_errno()
+            raise OpenError(err, os.strerror(err), name)
+        self._handle = c_void_p(handle)
+
+    def close(self) -> None:
+        """Closes the port; nothing happens when it is already closed."""
+        if self._handle.value:
+            self._lib.CloseComm(byref(self._handle))
+        self._handle = c_void_p()
+
+    @property
+    def closed(self) -> bool:
+        return not self._handle.value
+
+    def __enter__(self) -> "Port":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        try:
+            self.close()
+        except Exception:
+            pass
+
+    def send(self, cmd: bytes, ack: int = 1000, reply: int = 3000, eot: int = 500) -> bytes:
+        """Runs one command exchange (``SendCmd``) and returns the reply data,
+        status bytes first, as the library hands it out (at most 993 bytes).
+
+        ``cmd`` is the command code, the parameter code and any command data
+        (at least 2 bytes). ``ack``, ``reply`` and ``eot`` are the time-outs
+        in milliseconds for the acknowledgement, the whole reply and the
+        abort's echo.
+
+        A negative device reply raises ``DeviceError`` with its status code and
+        its ``data``. Since this call sees whether the reply data was written,
+        it tells a device status code from a library failure even where the
+        two have the same value; library failures raise ``LibraryError``.
+        """
+        command = (c_ubyte * max(len(cmd), 1)).from_buffer_copy(bytes(cmd) or b"\0")
+        data = (c_ubyte * MAX_REPLY_DATA)()
+        length = c_uint(0xFFFFFFFF)  # written only when a checked reply came
+        rc = self._lib.SendCmd(self._handle, command, len(cmd), data, byref(length), ack, reply, eot)
+        if length.value == 0xFFFFFFFF:
+            _raise_for(rc)  # no reply data: the library's failure
+            return b""
+        out = bytes(data[: length.value])
+        if rc != 0:
+            raise DeviceError(rc, out)
+        return out
+
+    def eot(self, timeout: int = 500) -> None:
+        """Tells the device to abandon the exchange in progress (``SendEot``)
+        and waits up to ``timeout`` ms for its echo."""
+        _raise_for(self._lib.SendEot(self._handle, timeout))
+
+    def eject(self, pm: int) -> None:
+        """Ejects the card (``EjectCard``); ``pm`` is the parameter code, of
+        which the low byte is sent.
+
+        The library's result cannot tell a device status code from a library
+        code of the same value: a code in the library's table raises
+        ``LibraryError``, any other ``DeviceError``.
+        """
+        _raise_for(self._lib.EjectCard(self._handle, pm))
+
+    def reset(self, pm: int, d1: int, d2: int, d3: int, d4: int, d5: int, d6: int, d7: int) -> None:
+        """Resets the device (``ReSet``) with parameter code ``pm`` and the
+        seven data bytes ``d1`` to ``d7`` (low bytes sent). Failures are
+        reported as for ``eject``."""
+        _raise_for(self._lib.ReSet(self._handle, pm, d1, d2, d3, d4, d5, d6, d7))
+
+    def version(self) -> bytes:
+        """The device's version data (``GetMachineVersion``), at most 253
+        bytes, without the zero padding of the buffer that the library fills:
+        zero bytes at the end of the data itself cannot be told from that
+        padding and are dropped. Failures are reported as for ``eject``."""
+        buffer = (c_ubyte * (MAX_VERSION + 1))()
+        _raise_for(self._lib.GetMachineVersion(self._handle, buffer))
+        return bytes(buffer[:MAX_VERSION]).rstrip(b"\0")
