@@ -48,8 +48,10 @@ static int ConfigurePort(HANDLE handle, const char *mode)
 
 extern "C" HANDLE WINAPI OpenComm(int port, int baud)
 {
-    if (port < 1)
-        return NULL;  // there is no COM0
+    if (port < 1) {
+        SetLastError(ERROR_FILE_NOT_FOUND);  // there is no COM0
+        return NULL;
+    }
     char mode[MODE_STRING_SIZE];
     BuildModeString(baud, mode);
     // The device namespace prefix lets COM10 and above open too.
@@ -60,7 +62,10 @@ extern "C" HANDLE WINAPI OpenComm(int port, int baud)
     if (handle == INVALID_HANDLE_VALUE)
         return NULL;
     if (ConfigurePort(handle, mode) != 0) {
+        // the caller gets the reason of the step that failed, not the close's
+        const DWORD reason = GetLastError();
         CloseHandle(handle);
+        SetLastError(reason);
         return NULL;
     }
     PurgeRx(handle);

@@ -6,6 +6,7 @@
 // PORT is a COM port number on Windows, a device path on Linux. The
 // simulator is steered in band: a command "~" carries its instructions
 // ("on T silent", "wire", ...) and is left out of what it records.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -192,16 +193,47 @@ void TestNoPort()
     Check(lib.CloseComm(nullptr) == 0, "CloseComm(NULL) returns 0");
 }
 
-void TestOpenFailures(int unmapped)
+// The operating system's reason of the step that failed, read right after
+// the call that returned null.
+unsigned long LastReason()
+{
+#ifdef _WIN32
+    return GetLastError();
+#else
+    return (unsigned long)errno;
+#endif
+}
+
+void CheckReason(HANDLE h, unsigned long reason, unsigned long want, const std::string &name)
+{
+    Check(h == nullptr && reason == want, name, "reason " + std::to_string(reason) + ", want " + std::to_string(want));
+}
+
+void TestOpenFailures(int unmapped, int notSerial)
 {
     Check(lib.OpenComm(0, 9600) == nullptr, "port 0 gives null");
     Check(lib.OpenComm(-3, 9600) == nullptr, "a negative port gives null");
-    if (unmapped > 0)
-        Check(lib.OpenComm(unmapped, 9600) == nullptr, "an unmapped port gives null");
-#ifndef _WIN32
-    Check(lib.OpenCommPath("/nonexistent/tty", 9600) == nullptr, "a missing device path gives null");
+#ifdef _WIN32
+    if (unmapped > 0) {
+        HANDLE h = lib.OpenComm(unmapped, 9600);
+        CheckReason(h, LastReason(), ERROR_FILE_NOT_FOUND, "an unmapped port gives null: no such file");
+    }
+    if (notSerial > 0) {
+        // a COM name that leads to something else than a serial line opens,
+        // then its line settings fail: that reason, not the close's, is kept
+        SetLastError(0);
+        HANDLE h = lib.OpenComm(notSerial, 9600);
+        unsigned long reason = LastReason();
+        Check(h == nullptr && reason != 0, "a port that is not a serial line gives null with a reason", std::to_string(reason));
+    }
+#else
+    (void)unmapped;
+    (void)notSerial;
+    HANDLE h = lib.OpenCommPath("/nonexistent/tty", 9600);
+    CheckReason(h, LastReason(), ENOENT, "a missing device path gives null: ENOENT");
     Check(lib.OpenCommPath(nullptr, 9600) == nullptr, "a null device path gives null");
-    Check(lib.OpenCommPath("/dev/null", 9600) == nullptr, "a device that is not a serial line gives null");
+    h = lib.OpenCommPath("/dev/null", 9600);
+    CheckReason(h, LastReason(), ENOTTY, "a device that is not a serial line gives null: ENOTTY");
 #endif
 }
 
@@ -292,7 +324,7 @@ void TestExclusiveOpen()
     HANDLE first = Open(9600);
     Check(first != nullptr, "exclusive: first open");
     HANDLE second = Open(9600);
-    Check(second == nullptr, "exclusive: a second open of an open port fails");
+    CheckReason(second, LastReason(), EBUSY, "exclusive: a second open of an open port fails: EBUSY");
     if (second)
         lib.CloseComm(&second);
     lib.CloseComm(&first);
@@ -746,12 +778,14 @@ int main(int argc, char **argv)
         return 2;
     }
     g_port = argv[2];
-    int port12 = 0, unmapped = 0, soak = 0;
+    int port12 = 0, unmapped = 0, notSerial = 0, soak = 0;
     for (int i = 3; i + 1 < argc; i += 2) {
         if (!strcmp(argv[i], "--port12"))
             port12 = atoi(argv[i + 1]);
         else if (!strcmp(argv[i], "--unmapped"))
             unmapped = atoi(argv[i + 1]);
+        else if (!strcmp(argv[i], "--not-serial"))
+            notSerial = atoi(argv[i + 1]);
         else if (!strcmp(argv[i], "--soak"))
             soak = atoi(argv[i + 1]);
     }
@@ -762,7 +796,7 @@ int main(int argc, char **argv)
     }
     TestExports();
     TestNoPort();
-    TestOpenFailures(unmapped);
+    TestOpenFailures(unmapped, notSerial);
     TestOpenAndSettings();
     TestPort12(port12);
 #ifdef _WIN32

@@ -2,6 +2,7 @@
 //
 //   volmirax (--port N | --device PATH) [--baud B] [--json] COMMAND
 //   COMMAND: version | reset PM D1..D7 | eject PM | send HEX... | eot | ports
+//   volmirax tap --device PATH --link PATH      (Linux)
 //
 // Written only against the public header. Arguments are checked before
 // the library is called at all.
@@ -16,9 +17,13 @@
 #include "volmirax.h"
 #include "volmirax_codes.h"
 #include "../common/hex.h"
-
-#ifndef _WIN32
 #include "serial_ports.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include "tap.h"
 #endif
 
 namespace {
@@ -31,23 +36,28 @@ const char kUsage[] =
     "  eject PM             eject the card (EjectCard)\n"
     "  send HEX...          send command bytes of your own (SendCmd), e.g. send 33 30\n"
     "  eot                  send the abort sequence (SendEot)\n"
+    "  ports                list the serial ports of this machine\n"
 #ifndef _WIN32
-    "  ports                list the serial devices of this machine\n"
+    "  tap                  sit between a host and a real device (--device) and print\n"
+    "                       the decoded traffic; the host opens the --link path\n"
 #endif
     "options:\n"
     "  --port N             COM port number, 1 to 256 (on Linux /dev/ttyS<N-1>)\n"
 #ifndef _WIN32
     "  --device PATH        serial device by path (/dev/ttyUSB0, a pseudo-terminal)\n"
+    "  --link PATH          tap: where the host's side of the tap appears\n"
 #endif
     "  --baud B             1200 to 115200, default 9600 (others open at 9600)\n"
     "  --json               one JSON object on standard output\n"
     "  --ack MS --reply MS --eot MS   time-outs of send and eot (1000, 3000, 500)\n"
     "A byte argument (PM, D1..D7) is one character (0 is 0x30) or 0xNN.\n"
-    "Exit status 0 only when the result code is 0.\n";
+    "Exit status: 0 when the result code is 0; 1 for any other result code; 2 for a\n"
+    "bad argument (the library is not called); 3 when the port could not be opened.\n";
 
 struct Options {
     int port = 0;
     std::string device;
+    std::string link;
     int baud = 9600;
     bool json = false;
     int ack = 1000, reply = 3000, eot = 500;
@@ -61,11 +71,13 @@ int Error(const std::string &message)
     return 2;
 }
 
+// A whole decimal number, digits only (no sign, no spaces), within [lo, hi].
 bool ParseInt(const char *s, int lo, int hi, int &out)
 {
-    char *end = nullptr;
-    long v = strtol(s, &end, 10);
-    if (*s == 0 || *end != 0 || v < lo || v > hi)
+    if (*s == 0 || strspn(s, "0123456789") != strlen(s) || strlen(s) > 9)
+        return false;
+    long v = strtol(s, nullptr, 10);
+    if (v < lo || v > hi)
         return false;
     out = (int)v;
     return true;
@@ -123,6 +135,9 @@ int Parse(int argc, char **argv, Options &o)
         } else if (a == "--device") {
             o.device = v;
             ++i;
+        } else if (a == "--link") {
+            o.link = v;
+            ++i;
 #endif
         } else if (a == "--baud") {
             if (!ParseInt(v, 1, 10000000, o.baud))
@@ -160,9 +175,13 @@ int Parse(int argc, char **argv, Options &o)
     } else if (o.command == "version" || o.command == "eot" || o.command == "ports") {
         if (!args.empty())
             return Error(o.command + " takes no arguments");
-#ifdef _WIN32
-        if (o.command == "ports")
-            return Error("unknown command 'ports'");
+#ifndef _WIN32
+    } else if (o.command == "tap") {
+        if (!args.empty())
+            return Error("tap takes no arguments");
+        if (o.device.empty() || o.link.empty())
+            return Error("tap needs --device PATH and --link PATH");
+        return 0;
 #endif
     } else {
         return Error("unknown command '" + o.command + "'");
@@ -186,13 +205,23 @@ std::string TextOf(const unsigned char *b, size_t n)
     return s;
 }
 
+// A JSON string of any bytes: quote and backslash escaped, every control
+// character and every byte outside ASCII written as \u00XX (the byte's
+// value), so that the output is valid JSON whatever a path or reply holds.
 std::string JsonString(const std::string &s)
 {
     std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\')
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
             out += '\\';
-        out += c;
+            out += (char)c;
+        } else if (c < 0x20 || c >= 0x7F) {
+            char u[8];
+            snprintf(u, sizeof u, "\\u%04x", c);
+            out += u;
+        } else {
+            out += (char)c;
+        }
     }
     return out + "\"";
 }
@@ -236,8 +265,13 @@ Result Run(HANDLE h, const Options &o)
         memset(v, 0, sizeof v);
         r.rc = GetMachineVersion(h, v);
         if (r.rc == 0) {
+            // The buffer was zeroed and no length comes back: the data runs
+            // to its last non-zero byte, NUL bytes inside it included.
+            size_t n = VOLMIRAX_MAX_VERSION;
+            while (n > 0 && v[n - 1] == 0)
+                --n;
             r.hasData = true;
-            r.data.assign(v, v + strlen((const char *)v));
+            r.data.assign(v, v + n);
         }
     } else if (o.command == "reset") {
         r.rc = ReSet(h, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]);
@@ -256,6 +290,16 @@ Result Run(HANDLE h, const Options &o)
     return r;
 }
 
+// The system's reason why the port did not open, read right after the call.
+unsigned long OpenReason()
+{
+#ifdef _WIN32
+    return GetLastError();
+#else
+    return (unsigned long)errno;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -264,24 +308,29 @@ int main(int argc, char **argv)
     int bad = Parse(argc, argv, o);
     if (bad != 0)
         return bad < 0 ? 0 : bad;
-#ifndef _WIN32
     if (o.command == "ports") {
         for (const std::string &p : ListSerialPorts())
             printf("%s\n", p.c_str());
         return 0;
     }
+#ifndef _WIN32
+    if (o.command == "tap")
+        return RunTap(o.device, o.link, stdout);
     HANDLE h = o.device.empty() ? OpenComm(o.port, o.baud) : OpenCommPath(o.device.c_str(), o.baud);
+    const std::string where = o.device.empty() ? "/dev/ttyS" + std::to_string(o.port - 1) : o.device;
 #else
     HANDLE h = OpenComm(o.port, o.baud);
+    const std::string where = "COM" + std::to_string(o.port);
 #endif
     if (!h) {
-        std::string where = o.device.empty() ? "port " + std::to_string(o.port) : o.device;
+        const unsigned long reason = OpenReason();
+        const std::string message = OpenFailureMessage(where, reason);
         if (o.json)
-            printf("{\"command\": %s, \"error\": %s}\n", JsonString(o.command).c_str(),
-                   JsonString("cannot open " + where).c_str());
+            printf("{\"command\": %s, \"error\": %s, \"reason\": %lu}\n", JsonString(o.command).c_str(),
+                   JsonString(message).c_str(), reason);
         else
-            fprintf(stderr, "volmirax: cannot open %s\n", where.c_str());
-        return 1;
+            fprintf(stderr, "volmirax: %s\n", message.c_str());
+        return 3;
     }
     Result r = Run(h, o);
     CloseComm(&h);

@@ -1,6 +1,6 @@
 #include "device.h"
 
-#include "../common/hex.h"
+#include "../common/wire_model.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,7 +13,6 @@ namespace {
 const unsigned char STX = 0x02, ETX = 0x03, EOT = 0x04, ENQ = 0x05, ACK = 0x06, NAK = 0x15,
                     DLE = 0x10, CR = 0x0D;
 const int64_t MS = 1000;
-const unsigned char CONTROL_CODE = '~';
 
 bool Number(const std::string &v, int &out)
 {
@@ -25,16 +24,6 @@ bool Number(const std::string &v, int &out)
     return true;
 }
 }  // namespace
-
-unsigned char Bcc(const Bytes &b, size_t from, size_t to)
-{
-    unsigned char x = 0;
-    for (size_t i = from; i < to; ++i)
-        x ^= b[i];
-    return x;
-}
-
-std::string Hex(const Bytes &b) { return HexBytes(b.data(), b.size()); }
 
 bool ParseBytes(const std::string &text, Bytes &out)
 {
@@ -53,22 +42,6 @@ bool ParseBytes(const std::string &text, Bytes &out)
         }
     }
     return true;
-}
-
-Bytes MakeReplyFrame(unsigned char marker, unsigned char code, unsigned char param,
-                     const Bytes &callerData, bool badBcc)
-{
-    Bytes f;
-    f.reserve(callerData.size() + 7);
-    f.push_back(STX);
-    f.push_back(marker);
-    f.push_back(code);
-    f.push_back(param);
-    f.insert(f.end(), callerData.begin(), callerData.end());
-    f.push_back(ETX);
-    f.push_back(Bcc(f, 1, f.size()) ^ (badBcc ? 0x01 : 0x00));
-    f.push_back(CR);
-    return f;
 }
 
 bool ApplyBehaviour(const std::string &spec, Behaviour &b, std::string &error)
@@ -162,9 +135,9 @@ Bytes Device::ReplyFrame(const Behaviour &b) const
         callerData[callerData.size() - 1] = CR;
     callerData.insert(callerData.end(), b.data.begin(), b.data.end());
     unsigned char param = cmd_.size() > 1 ? cmd_[1] : 0;
-    Bytes frame = MakeReplyFrame(static_cast<unsigned char>(b.marker), cmd_.empty() ? 0 : cmd_[0],
-                                 b.badEcho ? static_cast<unsigned char>(param + 1) : param, callerData,
-                                 b.badBcc);
+    Bytes frame = ::ReplyFrame(static_cast<unsigned char>(b.marker), cmd_.empty() ? 0 : cmd_[0],
+                               b.badEcho ? static_cast<unsigned char>(param + 1) : param, callerData,
+                               b.badBcc ? 0x01 : 0x00);
     if (b.noCr)
         frame.pop_back();
     if (b.noise)
@@ -188,7 +161,7 @@ void Device::Receive(const Bytes &bytes, int64_t arrived, std::vector<Output> &o
         // A command frame: STX "C" ... ETX BCC CR, with a matching BCC.
         if (pending_[0] == STX) {
             size_t n = pending_.size();
-            if (c == CR && n >= 5 && pending_[n - 3] == ETX && Bcc(pending_, 1, n - 2) == pending_[n - 2]) {
+            if (c == CR && n >= 5 && pending_[n - 3] == ETX && WireBcc(pending_, 1, n - 2) == pending_[n - 2]) {
                 Bytes frame;
                 frame.swap(pending_);
                 OnFrame(frame, now, out);
@@ -214,7 +187,7 @@ void Device::Receive(const Bytes &bytes, int64_t arrived, std::vector<Output> &o
             // noise from the host: dropped, but kept in the wire record
             if (!inControl_) {
                 wire.insert(wire.end(), pending_.begin(), pending_.end());
-                notes.push_back("noise " + Hex(pending_));
+                notes.push_back("noise " + HexOf(pending_));
             }
             pending_.clear();
         }
@@ -252,14 +225,7 @@ void Device::OnRequest(int64_t now, std::vector<Output> &out)
     if (inControl_) {
         std::string text(cmd_.begin() + 2, cmd_.end());
         std::string answer = Control(text);
-        Bytes data = {'0', '0'};
-        data.insert(data.end(), answer.begin(), answer.end());
-        Bytes frame = MakeReplyFrame('P', cmd_[0], cmd_[1], data);
-        if (frame[frame.size() - 2] == CR) {
-            // a BCC of CR would end the frame early: a trailing space changes it
-            data.push_back(' ');
-            frame = MakeReplyFrame('P', cmd_[0], cmd_[1], data);
-        }
+        Bytes frame = ControlReply(answer);
         out.push_back({now, frame, hangupAfterReply_, "", true});
         hangupAfterReply_ = false;
         inControl_ = false;
@@ -312,7 +278,7 @@ std::string Device::Control(const std::string &text)
     std::string verb;
     in >> verb;
     if (verb == "wire") {
-        std::string hex = Hex(wire);
+        std::string hex = HexOf(wire);
         wire.clear();
         return hex.size() <= 980 ? hex : "overflow";
     }

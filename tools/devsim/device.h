@@ -102,12 +102,7 @@ private:
     std::string Control(const std::string &text);
 };
 
-Bytes MakeReplyFrame(unsigned char marker, unsigned char code, unsigned char param,
-                     const Bytes &callerData, bool badBcc = false);
-unsigned char Bcc(const Bytes &b, size_t from, size_t to);
-std::string Hex(const Bytes &b);
 bool ParseBytes(const std::string &text, Bytes &out);  // text with \xNN escapes
-std::string Describe(const Bytes &message);            // decodes any sequence of the protocol
 
 }  // namespace devsim
 

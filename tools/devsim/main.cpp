@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "device.h"
+#include "../common/wire_model.h"
 
 using namespace devsim;
 
@@ -102,11 +103,7 @@ void Trace(FILE *f, int64_t t0, const char *dir, const Bytes &b, const std::stri
 {
     if (!f)
         return;
-    double s = (NowUs() - t0) / 1e6;
-    std::string hex = Hex(b);
-    if (hex.size() > 48)
-        hex = hex.substr(0, 45) + "...";
-    fprintf(f, "%9.3f  %s  %-48s %s\n", s, dir, hex.c_str(), what.c_str());
+    fprintf(f, "%s\n", TraceLine((NowUs() - t0) / 1e6, dir, b, what).c_str());
     fflush(f);
 }
 

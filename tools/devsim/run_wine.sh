@@ -1,7 +1,7 @@
 #!/bin/bash
 # Runs a command under Wine against the device simulator, in a temporary
 # Wine prefix whose COM5 and COM12 lead to the simulator's pseudo-terminal
-# (COM33 is left unmapped).
+# (COM33 is left unmapped, COM40 leads to /dev/null: not a serial line).
 #
 #   run_wine.sh BUILD_DIR COMMAND...
 #
@@ -20,9 +20,10 @@ fi
 wine_prefix $arch
 # shellcheck disable=SC2086
 start_devsim "$build/devsim" --control ${DEVSIM_ARGS:-} --trace="$tmp/trace.log" >"$tmp/devsim.out" 2>&1
-rm -f "$WINEPREFIX"/dosdevices/com5 "$WINEPREFIX"/dosdevices/com12 "$WINEPREFIX"/dosdevices/com33
+rm -f "$WINEPREFIX"/dosdevices/com5 "$WINEPREFIX"/dosdevices/com12 "$WINEPREFIX"/dosdevices/com33 "$WINEPREFIX"/dosdevices/com40
 ln -s "$tmp/ttyVMX" "$WINEPREFIX/dosdevices/com5"
 ln -s "$tmp/ttyVMX" "$WINEPREFIX/dosdevices/com12"
+ln -s /dev/null "$WINEPREFIX/dosdevices/com40"
 
 cd "$build"
 "$@"

@@ -1,12 +1,14 @@
 #include "serial_ports.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -55,4 +57,25 @@ std::vector<std::string> ListSerialPorts()
         ports.push_back("/dev/serial/by-id/" + n);
     std::sort(ports.begin(), ports.end());
     return ports;
+}
+
+std::string OpenFailureMessage(const std::string &where, unsigned long reason)
+{
+    switch (reason) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "no such port: " + where;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return where + " is in use by another program";
+    case EACCES:
+    case EPERM:
+        return "permission denied: " + where +
+               " (add yourself to the dialout group: sudo usermod -aG dialout $USER, then log in again)";
+    case ENOTTY:
+        return "not a serial port: " + where;
+    default:
+        return "cannot open " + where + ": " + strerror((int)reason);
+    }
 }
