@@ -79,16 +79,59 @@ bad byte|${where[*]} eject 30|bad byte '30'
 missing byte|${where[*]} eject|eject takes 1 byte argument
 port 0|--port 0 version|port out of range: 0
 port 257|--port 257 version|port out of range: 257
+port with a sign|--port +5 version|port out of range: +5
+port in hex|--port 0x5 version|port out of range: 0x5
+baud with a sign|${where[*]} --baud +9600 version|bad baud rate
 no port|version|say which port
 CASES
+run --port " 5" version
+check "port with a space: exit 2" [ "$status" = 2 ]
+check "port with a space: refused" has "$err" "port out of range:  5"
 ctl "wire"
 # the answer is "00" and nothing recorded (a trailing space keeps its BCC off CR)
 check "bad arguments sent nothing" bash -c '[[ $1 == *"data:   30 30 20  \"00 \""* || $1 == *"data:   30 30  \"00\""* ]]' _ "$out"
 
+# version data holding NUL bytes is shown in full
+ctl 'on < data=A\x00B\x00C'
+run "${where[@]}" version
+check "version with NUL bytes: all of it" has "$out" 'data:   41 00 42 00 43  "A.B.C"'
+ctl "reset"
+
+# a port that does not open: one line with the system's reason, exit 3
 if [ -z "$launch" ]; then
+    run --device /dev/volmirax-no-such-port version
+    check "missing device: exit 3" [ "$status" = 3 ]
+    check "missing device: says so" has "$err" "no such port: /dev/volmirax-no-such-port"
+    run --device /dev/null version
+    check "not a terminal: exit 3" [ "$status" = 3 ]
+    check "not a terminal: says so" has "$err" "not a serial port: /dev/null"
+    # another program holds the port (the library's lock)
+    flock "${where[1]}" sleep 3 &
+    holder=$!
+    sleep 0.3
+    run "${where[@]}" version
+    check "port in use: exit 3" [ "$status" = 3 ]
+    check "port in use: says so" has "$err" "${where[1]} is in use by another program"
+    kill $holder 2>/dev/null; wait $holder 2>/dev/null
+    # JSON stays valid whatever the path holds
+    run --json --device $'/tmp/no\nsuch\x01\xe9port' version
+    check "JSON error for a path with control and non-ASCII bytes: exit 3" [ "$status" = 3 ]
+    check "JSON error is valid JSON" /usr/bin/python3 -c 'import json, sys; d = json.loads(sys.argv[1]); assert d["error"].startswith("no such port: /tmp/no\nsuch\x01\xe9"), d' "$out"
+
     run ports
     check "ports: exit 0" [ "$status" = 0 ]
     check "ports: only serial device paths" bash -c '! printf "%s\n" "$1" | grep -v -E "^(/dev/tty(S|USB|ACM)[0-9]+|/dev/serial/by-id/.+)?$"' _ "$out"
+else
+    run --port 33 version
+    check "unmapped port: exit 3" [ "$status" = 3 ]
+    check "unmapped port: says so" has "$err" "no such port: COM33"
+    run --json --port 33 version
+    check "unmapped port as JSON" /usr/bin/python3 -c 'import json, sys; d = json.loads(sys.argv[1]); assert d["error"] == "no such port: COM33" and d["reason"] == 2, d' "$out"
+    run ports
+    check "ports: exit 0" [ "$status" = 0 ]
+    # Wine lists the ports it registered itself (COM1 for /dev/ttyS0), not
+    # the links made by hand in dosdevices for these tests
+    check "ports: only COM port names" bash -c '! printf "%s\n" "$1" | grep -v -E "^(COM[0-9]+)?$"' _ "$out"
 fi
 
 run --help

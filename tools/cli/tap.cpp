@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -92,9 +94,17 @@ void Trace(FILE *trace, double t0, const std::vector<LineDecoder::Message> &mess
 
 int RunTap(const std::string &devicePath, const std::string &link, FILE *trace)
 {
+    // The device is held exclusively, as the library holds a port: nothing
+    // else may read its bytes while the tap forwards them.
     const int device = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (device < 0 || !isatty(device)) {
-        const int reason = device < 0 ? errno : ENOTTY;
+    int reason = device < 0 ? errno : 0;
+    if (device >= 0 && !isatty(device))
+        reason = ENOTTY;
+    else if (device >= 0 && flock(device, LOCK_EX | LOCK_NB) != 0)
+        reason = EBUSY;
+    else if (device >= 0)
+        ioctl(device, TIOCEXCL);
+    if (reason != 0) {
         fprintf(stderr, "volmirax: %s\n", OpenFailureMessage(devicePath, (unsigned long)reason).c_str());
         return 3;
     }

@@ -116,8 +116,14 @@ bool ParseHex(const std::string &s, std::vector<unsigned char> &out)
 // one-line message.
 int Parse(int argc, char **argv, Options &o)
 {
-    int i = 1;
-    for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
+    // Options may come before or after the command ("tap --device ...");
+    // everything else is the command and its arguments, in order.
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-' || argv[i][1] != '-') {
+            positional.push_back(argv[i]);
+            continue;
+        }
         std::string a = argv[i];
         const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
         if (a == "--help") {
@@ -152,10 +158,10 @@ int Parse(int argc, char **argv, Options &o)
             return Error("unknown option " + a);
         }
     }
-    if (i >= argc)
+    if (positional.empty())
         return Error("no command");
-    o.command = argv[i++];
-    std::vector<std::string> args(argv + i, argv + argc);
+    o.command = positional[0];
+    std::vector<std::string> args(positional.begin() + 1, positional.end());
     size_t want = o.command == "reset" ? 8 : o.command == "eject" ? 1 : 0;
     if (o.command == "reset" || o.command == "eject") {
         if (args.size() != want)

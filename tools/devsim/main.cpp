@@ -24,6 +24,7 @@
 
 #include "device.h"
 #include "../common/wire_model.h"
+#include "../../src/link/line_mode.h"
 
 using namespace devsim;
 
@@ -83,13 +84,14 @@ std::string LineReport(int fd)
     termios t;
     if (tcgetattr(fd, &t) != 0)
         return "error";
-    static const struct { speed_t s; int baud; } speeds[] = {
-        {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
-        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B300, 300}};
+    // the library's own list of rates; any other speed shows as 0
     int baud = 0;
-    for (auto &s : speeds)
-        if (cfgetospeed(&t) == s.s)
-            baud = s.baud;
+    switch (cfgetospeed(&t)) {
+#define DEVSIM_SPEED_CASE(rate) case B##rate: baud = rate; break;
+        VOLMIRAX_LINE_RATES(DEVSIM_SPEED_CASE)
+#undef DEVSIM_SPEED_CASE
+    default: break;
+    }
     int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : 0;
     char out[160];
     snprintf(out, sizeof out, "baud=%d bits=%d parity=%d stop=%d crtscts=%d ixon=%d icanon=%d echo=%d",
