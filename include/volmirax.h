@@ -31,7 +31,8 @@
 typedef void *HANDLE;
 #endif
 
-/* Result codes. */
+/* Result codes. There is no -109; -114 (ERR_ARGUMENT) is this library's
+ * own, for a missing or invalid argument. */
 #define ERR_OK                      0
 #define ERR_NO_PORT        (-101) /* the port handle is null */
 #define ERR_SET_TIMEOUTS   (-102) /* setting the port's time-outs failed */

@@ -1,14 +1,13 @@
 #!/bin/bash
-# Every test: unit tests and the native end-to-end suite (linux), the same
-# under AddressSanitizer and UndefinedBehaviorSanitizer (sanitize), the
-# fuzzer over a fixed number of inputs (fuzz), and the end-to-end suite of
-# the 32-bit DLL under Wine (windows-x86) and of the 64-bit one
-# (windows-x64).
+# Every test: unit tests, the POSIX link on a virtual line, the native
+# end-to-end suite, the tool, the tap and the Python and C# bindings
+# (linux); the same under AddressSanitizer and UndefinedBehaviorSanitizer
+# (sanitize); the fuzzer over a fixed number of inputs (fuzz); and the
+# end-to-end suite of the 32-bit DLL under Wine (windows-x86) and of the
+# 64-bit one (windows-x64). Each is a CMake workflow: configure, build, test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 for preset in linux sanitize fuzz windows-x86 windows-x64; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
-    ctest --preset "$preset"
+    cmake --workflow --preset "$preset"
 done
