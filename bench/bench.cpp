@@ -29,7 +29,8 @@
 #include "reference_host.h"
 #endif
 
-#include "../tools/common/library.h"
+#include "library.h"
+#include "sim_control.h"
 
 namespace {
 
@@ -90,13 +91,7 @@ double NowMs()
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-bool Ctl(HANDLE h, const std::string &text)
-{
-    std::string cmd = "~ " + text;
-    unsigned char data[VOLMIRAX_MAX_REPLY_DATA];
-    unsigned len = 0;
-    return lib.SendCmd(h, (const unsigned char *)cmd.data(), (unsigned)cmd.size(), data, &len, 5000, 20000, 500) == 0;
-}
+bool Ctl(HANDLE h, const std::string &text) { return SimulatorControl(lib, h, text) == "ok"; }
 
 struct Workload {
     const char *name;

@@ -5,7 +5,7 @@
 #ifndef VOLMIRAX_BENCH_REFERENCE_HOST_H
 #define VOLMIRAX_BENCH_REFERENCE_HOST_H
 
-#include "../tools/common/library.h"
+#include "library.h"
 
 // Fills `lib` with the reference host's functions.
 void UseReferenceHost(Library &lib);

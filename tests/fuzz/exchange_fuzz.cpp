@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "scripted_device.h"
+#include "volmirax_codes.h"
 #include "fuzz_input.h"
 
 namespace {
@@ -21,7 +22,7 @@ void Fail(const char *what)
     abort();
 }
 
-bool IsLibraryCode(int rc) { return rc <= -101 && rc >= -117 && rc != -109; }
+bool IsLibraryCode(int rc) { return rc != 0 && VolmiraxFindCode(rc) != nullptr; }
 
 Bytes Reply(FuzzInput &in, const Bytes &lastCmd)
 {

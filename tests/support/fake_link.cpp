@@ -5,13 +5,13 @@
 #include "../../src/link/link.h"
 #include "../../src/link/message_pump.h"
 #include "fake_messages.h"
-#include "../../tools/common/hex.h"
+#include "wire_model.h"
 
 FakeLink *g_link = nullptr;
 
 HANDLE FakePort() { return reinterpret_cast<HANDLE>(0x1234); }
 
-std::string Hex(const Bytes &bytes) { return HexBytes(bytes.data(), bytes.size()); }
+std::string Hex(const Bytes &bytes) { return HexOf(bytes); }
 
 Bytes Str(const std::string &s) { return Bytes(s.begin(), s.end()); }
 

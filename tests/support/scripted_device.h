@@ -5,6 +5,7 @@
 #define VOLMIRAX_SCRIPTED_DEVICE_H
 
 #include "fake_link.h"
+#include "wire_model.h"  // ReplyFrame, CommandFrame
 
 struct ScriptedDevice {
     bool ackSilent = false;
@@ -21,12 +22,5 @@ struct ScriptedDevice {
     void Attach(FakeLink &link);
 };
 
-// STX marker code param <caller data> ETX BCC CR, with a correct BCC
-// unless `bccDelta` spoils it.
-Bytes ReplyFrame(unsigned char marker, unsigned char code, unsigned char param,
-                 const Bytes &callerData, unsigned char bccDelta = 0);
-
-// STX "C" <cmd> ETX BCC CR.
-Bytes CommandFrame(const Bytes &cmd);
 
 #endif

@@ -14,7 +14,7 @@
 
 #include <vector>
 
-#include "../common/wire_model.h"
+#include "wire_model.h"
 #include "serial_ports.h"
 
 namespace {

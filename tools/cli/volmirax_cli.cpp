@@ -16,7 +16,7 @@
 
 #include "volmirax.h"
 #include "volmirax_codes.h"
-#include "../common/hex.h"
+#include "wire_model.h"
 #include "serial_ports.h"
 
 #ifdef _WIN32
@@ -201,7 +201,7 @@ int Parse(int argc, char **argv, Options &o)
     return 0;
 }
 
-std::string HexOf(const unsigned char *b, size_t n) { return HexBytes(b, n); }
+std::string HexOf(const unsigned char *b, size_t n) { return ::HexOf(Bytes(b, b + n)); }
 
 std::string TextOf(const unsigned char *b, size_t n)
 {

@@ -3,7 +3,6 @@
 #ifdef _WIN32
 #include <windows.h>
 static void *Find(void *m, const char *name) { return (void *)GetProcAddress((HMODULE)m, name); }
-static void *FindOrdinal(void *m, int ordinal) { return (void *)GetProcAddress((HMODULE)m, MAKEINTRESOURCEA(ordinal)); }
 #else
 #include <dlfcn.h>
 static void *Find(void *m, const char *name) { return dlsym(m, name); }
@@ -44,26 +43,4 @@ bool LoadLibraryUnderTest(const std::string &path, Library &lib, std::string &er
            Resolve(lib.module, "ReSet", lib.ReSet, error) &&
            Resolve(lib.module, "EjectCard", lib.EjectCard, error) &&
            Resolve(lib.module, "GetMachineVersion", lib.GetMachineVersion, error);
-}
-
-bool OrdinalsMatchNames(const Library &lib, std::string &error)
-{
-#ifdef _WIN32
-    static const char *names[] = {"CloseComm", "EjectCard", "GetMachineVersion", "OpenComm",
-                                  "ReSet", "SendCmd", "SendEot"};
-    for (int i = 0; i < 7; ++i) {
-        if (FindOrdinal(lib.module, i + 1) != Find(lib.module, names[i])) {
-            error = std::string("ordinal ") + std::to_string(i + 1) + " is not " + names[i];
-            return false;
-        }
-    }
-    if (FindOrdinal(lib.module, 8) != nullptr) {
-        error = "an eighth export";
-        return false;
-    }
-#else
-    (void)lib;
-    (void)error;
-#endif
-    return true;
 }

@@ -1,8 +1,8 @@
 // The library loaded at run time, for the end-to-end host and the
 // benchmark: the exports looked up by name (and on Windows checked against
 // their ordinals), so they see exactly what a host that loads it sees.
-#ifndef E2E_LIBRARY_H
-#define E2E_LIBRARY_H
+#ifndef VOLMIRAX_LIBRARY_LOADER_H
+#define VOLMIRAX_LIBRARY_LOADER_H
 
 #include <string>
 
@@ -23,8 +23,5 @@ struct Library {
 // Loads `path`; false with a message when it or an export is missing.
 bool LoadLibraryUnderTest(const std::string &path, Library &lib, std::string &error);
 
-// Windows: the ordinal of each export resolves to the same address as its
-// name. Fills `error` with the first mismatch.
-bool OrdinalsMatchNames(const Library &lib, std::string &error);
 
 #endif

@@ -1,0 +1,121 @@
+// The host's window and thread messages during the waits (Windows).
+#include <cstdlib>
+#include <cstring>
+
+#include "host.h"
+#include "volmirax_codes.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+int g_dispatched = 0, g_reposted = 0, g_windowTimer = 0, g_threadTimer = 0;
+bool g_repost = false;
+const UINT kCount = WM_APP + 1, kRepost = WM_APP + 2, kBefore = WM_APP + 3, kPostDuring = WM_APP + 4,
+           kDuring = WM_APP + 5;
+
+LRESULT CALLBACK TestProc(HWND w, UINT m, WPARAM wp, LPARAM lp)
+{
+    switch (m) {
+    case kCount:
+        ++g_dispatched;
+        return 0;
+    case kRepost:  // idle work that posts itself again
+        ++g_reposted;
+        if (g_repost)
+            PostMessageA(w, kRepost, 0, 0);
+        return 0;
+    case kPostDuring:  // a message to the thread, posted while the call waits
+        PostThreadMessageA(GetCurrentThreadId(), kDuring, 33, 44);
+        return 0;
+    case WM_TIMER:
+        ++g_windowTimer;
+        return 0;
+    }
+    return DefWindowProcA(w, m, wp, lp);
+}
+
+VOID CALLBACK ThreadTimerProc(HWND, UINT, UINT_PTR, DWORD) { ++g_threadTimer; }
+
+// Removes the thread messages in [first, last] and tells them as
+// "message:wParam:lParam" in queue order.
+std::string TakeThreadMessages(UINT first, UINT last)
+{
+    std::string out;
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, first, last, PM_REMOVE))
+        if (msg.hwnd == NULL)
+            out += (out.empty() ? "" : " ") + std::to_string(msg.message - WM_APP) + ":" + std::to_string(msg.wParam) + ":" +
+                   std::to_string(msg.lParam);
+    return out;
+}
+
+void TestMessages(HANDLE h)
+{
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = TestProc;
+    wc.lpszClassName = "VolmiraxE2E";
+    RegisterClassA(&wc);
+    HWND w = CreateWindowA("VolmiraxE2E", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+    Check(w != NULL, "a message-only window for the test");
+    On(h, "T", "replydelay=150");
+    PostMessageA(w, kCount, 0, 0);
+    PostMessageA(w, kCount, 0, 0);
+    Outcome o = Exchange(h, "T1");
+    CheckRc(o.rc, 0, "messages: exchange with window messages waiting");
+    Check(g_dispatched == 2, "messages: the window procedure ran while the call waited",
+          std::to_string(g_dispatched) + " dispatched");
+
+    // A window that keeps posting to itself cannot hold a silent exchange:
+    // the abort goes out after the acknowledgement time and the call ends
+    // after the abort's time, as without messages.
+    On(h, "T", "dead");
+    g_repost = true;
+    PostMessageA(w, kRepost, 0, 0);
+    const unsigned char cmd[2] = {'T', '1'};
+    long long t0 = NowMs();
+    int rc = lib.SendCmd(h, cmd, 2, nullptr, nullptr, 300, 300, 300);
+    long long ms = NowMs() - t0;
+    g_repost = false;
+    MSG msg;
+    while (PeekMessageA(&msg, w, kRepost, kRepost, PM_REMOVE)) {
+    }
+    long long abortAt = atoll(Ctl(h, "abortdelay").c_str());
+    CheckRc(rc, ERR_ACK_TIMEOUT, "messages: self-posting window, silent device");
+    Check(abortAt >= 280 && abortAt <= 450, "messages: self-posting window: abort after 300 ms", std::to_string(abortAt) + " ms");
+    Check(ms >= 580 && ms <= 850, "messages: self-posting window: call ends after about 600 ms", std::to_string(ms) + " ms");
+    Check(g_reposted > 100, "messages: self-posting window kept running", std::to_string(g_reposted) + " dispatched");
+
+    // Thread messages, one posted before the call and one while it waits,
+    // are still queued afterwards, in order, with their values.
+    On(h, "T", "replydelay=150");
+    PostThreadMessageA(GetCurrentThreadId(), kBefore, 11, 22);
+    PostMessageA(w, kPostDuring, 0, 0);
+    o = Exchange(h, "T1");
+    CheckRc(o.rc, 0, "messages: exchange with thread messages");
+    std::string kept = TakeThreadMessages(kBefore, kDuring);
+    Check(kept == "3:11:22 5:33:44", "messages: thread messages kept for the host", kept);
+
+    // A thread timer with a procedure keeps running during a wait.
+    On(h, "T", "replydelay=400");
+    UINT_PTR timer = SetTimer(NULL, 0, 20, ThreadTimerProc);
+    o = Exchange(h, "T1", 300, 1000, 200);
+    KillTimer(NULL, timer);
+    CheckRc(o.rc, 0, "messages: exchange with a thread timer");
+    Check(g_threadTimer >= 5, "messages: the thread timer's procedure ran during the wait", std::to_string(g_threadTimer) + " times");
+
+    // While a WM_QUIT waits, a 20 ms window timer keeps firing, and the
+    // WM_QUIT is there after the call with its exit code.
+    SetTimer(w, 1, 20, NULL);
+    PostQuitMessage(7);
+    o = Exchange(h, "T1", 300, 1000, 200);
+    KillTimer(w, 1);
+    CheckRc(o.rc, 0, "messages: exchange with WM_QUIT posted");
+    Check(g_windowTimer >= 5, "messages: the window timer fired while a WM_QUIT waited", std::to_string(g_windowTimer) + " times");
+    bool quit = PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE) && msg.wParam == 7;
+    Check(quit, "messages: WM_QUIT with its exit code is still there after the call");
+    DestroyWindow(w);
+}
+#else
+void TestMessages(HANDLE) {}
+#endif
