@@ -63,15 +63,14 @@ Bytes ReplyFrame(unsigned char marker, unsigned char code, unsigned char param, 
 
 Bytes ControlCommand(const std::string &text)
 {
-    Bytes c = {CONTROL_CODE, CONTROL_PARAM};
-    c.insert(c.end(), text.begin(), text.end());
-    return c;
+    const std::string c = std::string{(char)CONTROL_CODE, (char)CONTROL_PARAM} + text;
+    return Bytes(c.begin(), c.end());
 }
 
 Bytes ControlReply(const std::string &answer)
 {
-    Bytes data = {'0', '0'};
-    data.insert(data.end(), answer.begin(), answer.end());
+    const std::string text = "00" + answer;
+    Bytes data(text.begin(), text.end());
     Bytes frame = ReplyFrame('P', CONTROL_CODE, CONTROL_PARAM, data);
     while (frame[frame.size() - 2] == CR) {
         data.push_back(' ');

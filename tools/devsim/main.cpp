@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "device.h"
-#include "../common/wire_model.h"
-#include "../../src/link/line_mode.h"
+#include "pty_line.h"
+#include "wire_model.h"
 
 using namespace devsim;
 
@@ -37,68 +37,6 @@ int64_t NowUs()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
-}
-
-struct Pty {
-    int master = -1;
-    int slave = -1;  // held open so that the master never sees a hang-up between hosts
-    std::string path;
-};
-
-bool OpenPty(Pty &p, const std::string &link)
-{
-    p.master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (p.master < 0 || grantpt(p.master) != 0 || unlockpt(p.master) != 0)
-        return false;
-    p.path = ptsname(p.master);
-    p.slave = open(p.path.c_str(), O_RDWR | O_NOCTTY);
-    if (p.slave < 0)
-        return false;
-    termios t;
-    tcgetattr(p.slave, &t);
-    cfmakeraw(&t);
-    cfsetispeed(&t, B9600);
-    cfsetospeed(&t, B9600);
-    tcsetattr(p.slave, TCSANOW, &t);
-    fcntl(p.master, F_SETFL, fcntl(p.master, F_GETFL) | O_NONBLOCK);
-    if (!link.empty()) {
-        std::string tmp = link + ".new";
-        unlink(tmp.c_str());
-        if (symlink(p.path.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), link.c_str()) != 0)
-            return false;
-    }
-    return true;
-}
-
-void ClosePty(Pty &p)
-{
-    if (p.slave >= 0)
-        close(p.slave);
-    if (p.master >= 0)
-        close(p.master);
-    p.slave = p.master = -1;
-}
-
-std::string LineReport(int fd)
-{
-    termios t;
-    if (tcgetattr(fd, &t) != 0)
-        return "error";
-    // the library's own list of rates; any other speed shows as 0
-    int baud = 0;
-    switch (cfgetospeed(&t)) {
-#define DEVSIM_SPEED_CASE(rate) case B##rate: baud = rate; break;
-        VOLMIRAX_LINE_RATES(DEVSIM_SPEED_CASE)
-#undef DEVSIM_SPEED_CASE
-    default: break;
-    }
-    int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : 0;
-    char out[160];
-    snprintf(out, sizeof out, "baud=%d bits=%d parity=%d stop=%d crtscts=%d ixon=%d icanon=%d echo=%d",
-             baud, bits, (t.c_cflag & PARENB) ? 1 : 0, (t.c_cflag & CSTOPB) ? 2 : 1,
-             (t.c_cflag & CRTSCTS) ? 1 : 0, (t.c_iflag & IXON) ? 1 : 0, (t.c_lflag & ICANON) ? 1 : 0,
-             (t.c_lflag & ECHO) ? 1 : 0);
-    return out;
 }
 
 void Trace(FILE *f, int64_t t0, const char *dir, const Bytes &b, const std::string &what)

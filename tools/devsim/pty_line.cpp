@@ -1,0 +1,69 @@
+// The simulator's end of the line: a pseudo-terminal whose slave side the
+// host opens, and what the host has set on it.
+#include "pty_line.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "../../src/link/line_mode.h"
+
+
+bool OpenPty(Pty &p, const std::string &link)
+{
+    p.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (p.master < 0 || grantpt(p.master) != 0 || unlockpt(p.master) != 0)
+        return false;
+    p.path = ptsname(p.master);
+    p.slave = open(p.path.c_str(), O_RDWR | O_NOCTTY);
+    if (p.slave < 0)
+        return false;
+    termios t;
+    tcgetattr(p.slave, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    tcsetattr(p.slave, TCSANOW, &t);
+    fcntl(p.master, F_SETFL, fcntl(p.master, F_GETFL) | O_NONBLOCK);
+    if (!link.empty()) {
+        std::string tmp = link + ".new";
+        unlink(tmp.c_str());
+        if (symlink(p.path.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), link.c_str()) != 0)
+            return false;
+    }
+    return true;
+}
+
+void ClosePty(Pty &p)
+{
+    if (p.slave >= 0)
+        close(p.slave);
+    if (p.master >= 0)
+        close(p.master);
+    p.slave = p.master = -1;
+}
+
+std::string LineReport(int fd)
+{
+    termios t;
+    if (tcgetattr(fd, &t) != 0)
+        return "error";
+    // the library's own list of rates; any other speed shows as 0
+    int baud = 0;
+    switch (cfgetospeed(&t)) {
+#define DEVSIM_SPEED_CASE(rate) case B##rate: baud = rate; break;
+        VOLMIRAX_LINE_RATES(DEVSIM_SPEED_CASE)
+#undef DEVSIM_SPEED_CASE
+    default: break;
+    }
+    int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : 0;
+    char out[160];
+    snprintf(out, sizeof out, "baud=%d bits=%d parity=%d stop=%d crtscts=%d ixon=%d icanon=%d echo=%d",
+             baud, bits, (t.c_cflag & PARENB) ? 1 : 0, (t.c_cflag & CSTOPB) ? 2 : 1,
+             (t.c_cflag & CRTSCTS) ? 1 : 0, (t.c_iflag & IXON) ? 1 : 0, (t.c_lflag & ICANON) ? 1 : 0,
+             (t.c_lflag & ECHO) ? 1 : 0);
+    return out;
+}
+

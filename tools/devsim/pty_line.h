@@ -1,0 +1,18 @@
+#ifndef VOLMIRAX_DEVSIM_PTY_LINE_H
+#define VOLMIRAX_DEVSIM_PTY_LINE_H
+
+#include <string>
+
+struct Pty {
+    int master = -1;
+    int slave = -1;  // held open so that the master never sees a hang-up between hosts
+    std::string path;
+};
+
+// A new pseudo-terminal, with `link` (if not empty) pointing at its slave.
+bool OpenPty(Pty &p, const std::string &link);
+void ClosePty(Pty &p);
+// The line settings the host has set, as "baud=9600 bits=8 parity=0 ...".
+std::string LineReport(int fd);
+
+#endif
