@@ -1,5 +1,7 @@
 #include "reference_host.h"
 
+#include "fd_io.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
@@ -47,21 +49,6 @@ int Close(HANDLE *h)
     close(Fd(*h));
     *h = nullptr;
     return 1;
-}
-
-bool WriteAll(int fd, const unsigned char *b, size_t n)
-{
-    while (n > 0) {
-        ssize_t k = write(fd, b, n);
-        if (k > 0) {
-            b += k;
-            n -= (size_t)k;
-        } else {
-            pollfd p = {fd, POLLOUT, 0};
-            poll(&p, 1, 1000);
-        }
-    }
-    return true;
 }
 
 // Reads into buf until `done(buf, got)` or the time-out: bytes read, -1 on time-out.

@@ -12,6 +12,7 @@
 #include <time.h>
 #endif
 
+#include "fd_io.h"
 #include "sim_control.h"
 #include "volmirax_codes.h"
 #include "wire_model.h"
@@ -83,14 +84,7 @@ const char *kAbort = "10 04 0D";
 
 // The operating system's reason of the step that failed, read right after
 // the call that returned null.
-unsigned long LastReason()
-{
-#ifdef _WIN32
-    return GetLastError();
-#else
-    return (unsigned long)errno;
-#endif
-}
+unsigned long LastReason() { return LastSystemError(); }
 
 void CheckReason(HANDLE h, unsigned long reason, unsigned long want, const std::string &name)
 {

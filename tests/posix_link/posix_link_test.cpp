@@ -9,21 +9,9 @@
 #include "../../src/link/posix_port.h"
 #include "../../src/link/wait.h"
 #include "virtual_line.h"
+#include "wire_model.h"
 
 namespace {
-
-Bytes Frame(const Bytes &cmd)
-{
-    Bytes f = {0x02, 0x43};
-    f.insert(f.end(), cmd.begin(), cmd.end());
-    f.push_back(0x03);
-    unsigned char bcc = 0;
-    for (size_t i = 1; i < f.size(); ++i)
-        bcc ^= f[i];
-    f.push_back(bcc);
-    f.push_back(0x0D);
-    return f;
-}
 
 const Bytes kAbort = {0x10, 0x04, 0x0D};
 
@@ -45,11 +33,7 @@ protected:
         port.fd = VirtualLine::kFd;
         port.byteUs = 1042;
         g_line = &line;
-        reply = {0x02, 0x50, '3', '0', '0', '0', 0x03, 0, 0x0D};
-        unsigned char bcc = 0;
-        for (int i = 1; i <= 6; ++i)
-            bcc ^= reply[i];
-        reply[7] = bcc;
+        reply = ReplyFrame('P', '3', '0', {'0', '0'});
         line.onByte = [this](VirtualLine &l, unsigned char b) {
             heard.push_back(b);
             if (b != 0x0D)
@@ -80,7 +64,7 @@ TEST_F(PosixLinkTest, ALongCommandHasLeftBeforeTheAcknowledgementTimeStarts)
     cmd[0] = '3';
     cmd[1] = '0';
     EXPECT_EQ(SendCmd(Port(), cmd.data(), 900, nullptr, nullptr, 200, 1000, 500), 0);
-    Bytes expected = Frame(cmd);
+    Bytes expected = CommandFrame(cmd);
     expected.push_back(0x05);
     expected.push_back(0x0D);
     EXPECT_EQ(line.received, expected) << "no abort, nothing cut";
@@ -88,7 +72,7 @@ TEST_F(PosixLinkTest, ALongCommandHasLeftBeforeTheAcknowledgementTimeStarts)
 
 TEST_F(PosixLinkTest, WriteReturnsOnceTheBytesHaveLeft)
 {
-    const Bytes frame = Frame({'3', '0'});
+    const Bytes frame = CommandFrame({'3', '0'});
     ASSERT_EQ(WriteBytes(Port(), frame.data(), 7), 0);
     EXPECT_EQ(line.OutQueued(), 0u);
     EXPECT_EQ(line.received, frame);
@@ -121,7 +105,7 @@ TEST_F(PosixLinkTest, TheAbortNeverCutsAFrameShort)
     ackSilent = true;
     Bytes cmd(60, 'y');
     EXPECT_EQ(SendCmd(Port(), cmd.data(), 60, nullptr, nullptr, 0, 100, 100), ERR_ACK_TIMEOUT);
-    Bytes expected = Frame(cmd);
+    Bytes expected = CommandFrame(cmd);
     expected.insert(expected.end(), kAbort.begin(), kAbort.end());
     EXPECT_EQ(line.received, expected);
     EXPECT_EQ(line.purgedOut, 0u);
@@ -151,14 +135,7 @@ TEST_F(PosixLinkTest, RepliesArrivingInBatchesCostFewSystemCalls)
     port.byteUs = 87;
     Bytes data(993, 'd');
     data[0] = data[1] = '0';
-    reply = {0x02, 0x50, '3', '0'};
-    reply.insert(reply.end(), data.begin(), data.end());
-    reply.push_back(0x03);
-    unsigned char bcc = 0;
-    for (size_t i = 1; i < reply.size(); ++i)
-        bcc ^= reply[i];
-    reply.push_back(bcc);
-    reply.push_back(0x0D);
+    reply = ReplyFrame('P', '3', '0', data);
     int batches = 0;
     line.onByte = [&](VirtualLine &l, unsigned char b) {
         heard.push_back(b);

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-using Bytes = std::vector<unsigned char>;
+#include "wire_model.h"  // Bytes
 
 struct VirtualLine {
     static const int kFd = 1000;  // the descriptor the port record carries

@@ -14,6 +14,7 @@
 
 #include <vector>
 
+#include "fd_io.h"
 #include "wire_model.h"
 #include "serial_ports.h"
 
@@ -26,25 +27,6 @@ double NowSeconds()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-// Writes all of `n` bytes to a non-blocking descriptor, waiting while it is
-// full: nothing is dropped when the other side is slow.
-bool WriteAll(int fd, const unsigned char *b, size_t n)
-{
-    while (n > 0) {
-        ssize_t k = write(fd, b, n);
-        if (k > 0) {
-            b += k;
-            n -= (size_t)k;
-        } else if (k < 0 && errno != EAGAIN && errno != EINTR) {
-            return false;
-        } else {
-            pollfd p = {fd, POLLOUT, 0};
-            poll(&p, 1, 100);
-        }
-    }
-    return true;
 }
 
 // The settings of the line that the host has set on its pseudo-terminal,

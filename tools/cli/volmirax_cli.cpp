@@ -16,6 +16,7 @@
 
 #include "volmirax.h"
 #include "volmirax_codes.h"
+#include "fd_io.h"
 #include "wire_model.h"
 #include "serial_ports.h"
 
@@ -296,16 +297,6 @@ Result Run(HANDLE h, const Options &o)
     return r;
 }
 
-// The system's reason why the port did not open, read right after the call.
-unsigned long OpenReason()
-{
-#ifdef _WIN32
-    return GetLastError();
-#else
-    return (unsigned long)errno;
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
@@ -329,7 +320,7 @@ int main(int argc, char **argv)
     const std::string where = "COM" + std::to_string(o.port);
 #endif
     if (!h) {
-        const unsigned long reason = OpenReason();
+        const unsigned long reason = LastSystemError();
         const std::string message = OpenFailureMessage(where, reason);
         if (o.json)
             printf("{\"command\": %s, \"error\": %s, \"reason\": %lu}\n", JsonString(o.command).c_str(),
