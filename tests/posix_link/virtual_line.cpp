@@ -82,7 +82,8 @@ ssize_t __wrap_read(int fd, void *buf, size_t n)
         return -1;
     }
     size_t k = n < l.rx.size() ? n : l.rx.size();
-    memcpy(buf, l.rx.data(), k);
+    if (k > 0)
+        memcpy(buf, l.rx.data(), k);
     l.rx.erase(l.rx.begin(), l.rx.begin() + k);
     return static_cast<ssize_t>(k);  // 0 when nothing is there: no minimum count, no timer
 }
