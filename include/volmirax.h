@@ -65,7 +65,8 @@ extern "C" {
  * Opens serial port number `port` (1 for COM1) at `baud` with no parity,
  * 8 data bits, 1 stop bit. Supported rates: 1200, 2400, 4800, 9600, 19200,
  * 38400, 57600, 115200; any other rate opens at 9600. The port is held
- * exclusively. Returns the port handle, or null on any failure.
+ * exclusively. Returns the port handle, or null on any failure; the
+ * system's reason is then in GetLastError() (Windows) or errno (Linux).
  * On Linux port n is /dev/ttyS<n-1>.
  */
 HANDLE WINAPI OpenComm(int port, int baud);
@@ -120,7 +121,7 @@ int WINAPI GetMachineVersion(HANDLE hPort, unsigned char *version);
 /*
  * Linux only: opens a serial device by path (/dev/ttyUSB0,
  * /dev/serial/by-id/..., a pseudo-terminal) with the configuration of
- * OpenComm. Returns null on any failure.
+ * OpenComm. Returns null on any failure, with the reason in errno.
  */
 HANDLE OpenCommPath(const char *device, int baud);
 #endif
