@@ -1,5 +1,5 @@
 // The calling thread's message queue, as the waits on Windows use it: the
-// four calls that message_pump.cpp is written against. message_queue_win32.cpp
+// calls that message_pump.cpp is written against. message_queue_win32.cpp
 // maps them onto PeekMessageA, DispatchMessageA, TranslateMessage,
 // PostThreadMessageA and PostQuitMessage; the unit tests script a queue.
 #ifndef VOLMIRAX_MESSAGE_QUEUE_H
@@ -25,6 +25,10 @@ struct QueuedMessage {
 // Removes the next message of the calling thread (any window, any number):
 // 1 when there was one.
 int TakeMessage(QueuedMessage *m);
+
+// Removes the next message of the thread itself (one with no window),
+// leaving window messages where they are: 1 when there was one.
+int TakeThreadMessage(QueuedMessage *m);
 
 // Hands the message to its window procedure (or timer procedure), then
 // translates it.

@@ -3,10 +3,12 @@
 
 #include "message_queue.h"
 
-int TakeMessage(QueuedMessage *m)
+// Removes the next message for `window` (NULL: any; (HWND)-1: only those
+// of the thread itself).
+static int Take(HWND window, QueuedMessage *m)
 {
     MSG msg;
-    if (!PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+    if (!PeekMessageA(&msg, window, 0, 0, PM_REMOVE))
         return 0;
     m->window = msg.hwnd;
     m->message = msg.message;
@@ -16,6 +18,16 @@ int TakeMessage(QueuedMessage *m)
     m->x = msg.pt.x;
     m->y = msg.pt.y;
     return 1;
+}
+
+int TakeMessage(QueuedMessage *m)
+{
+    return Take(NULL, m);
+}
+
+int TakeThreadMessage(QueuedMessage *m)
+{
+    return Take((HWND)-1, m);
 }
 
 void DispatchTaken(const QueuedMessage *m)

@@ -26,6 +26,9 @@ LRESULT CALLBACK TestProc(HWND w, UINT m, WPARAM wp, LPARAM lp)
         return 0;
     case kPostDuring:  // a message to the thread, posted while the call waits
         PostThreadMessageA(GetCurrentThreadId(), kDuring, 33, 44);
+        // the clock moves on, so the pass ends with that message still
+        // queued behind the one the wait has kept
+        Sleep(30);
         return 0;
     case WM_TIMER:
         ++g_windowTimer;

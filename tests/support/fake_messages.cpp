@@ -25,6 +25,24 @@ int TakeMessage(QueuedMessage *m)
     return 0;
 }
 
+int TakeThreadMessage(QueuedMessage *m)
+{
+    FakeMessages &q = *g_messages;
+    for (auto it = q.queue.begin(); it != q.queue.end(); ++it) {
+        if (it->window == nullptr) {
+            *m = *it;
+            q.queue.erase(it);
+            return 1;
+        }
+    }
+    if (q.quit) {
+        q.quit = false;
+        *m = QueuedMessage{nullptr, MESSAGE_QUIT, static_cast<uintptr_t>(q.quitCode), 0, 0, 0, 0};
+        return 1;
+    }
+    return 0;
+}
+
 void DispatchTaken(const QueuedMessage *m)
 {
     g_messages->dispatched.push_back(*m);

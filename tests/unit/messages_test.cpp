@@ -123,6 +123,28 @@ TEST_F(MessagesTest, ThreadMessagesAreGivenBackInOrderWithTheirValues)
     EXPECT_TRUE(SameMessage(messages.queue[2], nullptr, kAppMessage + 2, 5, 6));
 }
 
+TEST_F(MessagesTest, MessagesStillQueuedWhenAWaitEndsKeepTheirOrder)
+{
+    // The pass keeps A, dispatches the window message, whose procedure posts
+    // B and takes a millisecond: the pass ends there and the bytes are
+    // there, so B is still queued when the wait gives A back.
+    link.Send({1, 2}, 1);
+    messages.Post(nullptr, kAppMessage, 1, 0);
+    messages.Post(kWindow, kPaint);
+    messages.Post(kWindow, kPaint + 1);  // stays: window messages are not taken at the end
+    messages.onDispatch = [this](FakeMessages &q, const QueuedMessage &m) {
+        if (m.message == kPaint) {
+            q.Post(nullptr, kAppMessage, 2, 0);
+            link.now += 1;
+        }
+    };
+    EXPECT_EQ(WaitForBytes(FakePort(), 2, 100), 1);
+    ASSERT_EQ(messages.queue.size(), 3u);
+    EXPECT_EQ(messages.queue[0].message, kPaint + 1u);
+    EXPECT_TRUE(SameMessage(messages.queue[1], nullptr, kAppMessage, 1, 0));
+    EXPECT_TRUE(SameMessage(messages.queue[2], nullptr, kAppMessage, 2, 0));
+}
+
 TEST_F(MessagesTest, MessagesAreGivenBackWhenEachWaitEnds)
 {
     // the acknowledgement wait times out; its message is back in the queue
