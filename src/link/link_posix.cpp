@@ -111,6 +111,8 @@ int AwaitOutputDrained(const PosixPort *p, Deadline deadline)
         int64_t us = (int64_t)queued * p->byteUs;
         if (us < backoffUs)
             us = backoffUs;
+        // never past the deadline by more than a tick of the clock, so that
+        // the next look finds the time up
         const int64_t left = (int64_t)DeadlineRemainingMs(deadline) * 1000 + 1000;
         SleepUs(us < left ? us : left);
         backoffUs = us * 2 < 10000 ? us * 2 : 10000;

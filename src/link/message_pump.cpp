@@ -13,10 +13,6 @@ int IsDispatched(const QueuedMessage &m)
     return m.window != 0 || m.message == MESSAGE_TIMER;
 }
 
-}  // namespace
-
-namespace {
-
 // What a pass does with one message taken off the queue: 1 when it was
 // kept or dispatched, 0 when the kept messages are full and it went back
 // to the end of the queue at once.

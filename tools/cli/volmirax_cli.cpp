@@ -202,7 +202,6 @@ int Parse(int argc, char **argv, Options &o)
     return 0;
 }
 
-std::string HexOf(const unsigned char *b, size_t n) { return ::HexOf(Bytes(b, b + n)); }
 
 std::string TextOf(const unsigned char *b, size_t n)
 {
@@ -250,14 +249,14 @@ void Print(const Options &o, const Result &r)
                r.rc, JsonString(name).c_str(), JsonString(meaning).c_str());
         if (r.hasData)
             printf(", \"data_hex\": %s, \"data_text\": %s",
-                   JsonString(HexOf(r.data.data(), r.data.size())).c_str(),
+                   JsonString(HexOf(r.data)).c_str(),
                    JsonString(TextOf(r.data.data(), r.data.size())).c_str());
         printf(", \"ms\": %lld}\n", r.ms);
         return;
     }
     printf("result: %d %s (%s)\n", r.rc, name.c_str(), meaning.c_str());
     if (r.hasData)
-        printf("data:   %s  \"%s\"\n", HexOf(r.data.data(), r.data.size()).c_str(),
+        printf("data:   %s  \"%s\"\n", HexOf(r.data).c_str(),
                TextOf(r.data.data(), r.data.size()).c_str());
     printf("time:   %lld ms\n", r.ms);
 }
