@@ -202,7 +202,6 @@ int Parse(int argc, char **argv, Options &o)
     return 0;
 }
 
-
 std::string TextOf(const unsigned char *b, size_t n)
 {
     std::string s;
