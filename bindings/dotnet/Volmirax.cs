@@ -8,6 +8,7 @@ using System;
 using System.Collections.Generic;
 using System.ComponentModel;
 using System.Runtime.InteropServices;
+using Microsoft.Win32.SafeHandles;
 
 namespace Volmirax
 {
@@ -47,6 +48,48 @@ namespace Volmirax
 
         [DllImport(Library, CallingConvention = CallingConvention.StdCall)]
         public static extern int GetMachineVersion(IntPtr port, [In, Out] byte[] version);
+
+        // The same exports over a PortHandle: the runtime holds a reference
+        // on the handle for the time of each call, so a Dispose on another
+        // thread takes effect when the call has returned, and a port that
+        // is never disposed is closed by the handle's finalizer.
+        [DllImport(Library, EntryPoint = "OpenComm", CallingConvention = CallingConvention.StdCall, SetLastError = true)]
+        public static extern PortHandle OpenPort(int port, int baud);
+
+        [DllImport(Library, EntryPoint = "OpenCommPath", CallingConvention = CallingConvention.Cdecl, SetLastError = true)]
+        public static extern PortHandle OpenPortPath([MarshalAs(UnmanagedType.LPStr)] string device, int baud);  // Linux only
+
+        [DllImport(Library, CallingConvention = CallingConvention.StdCall)]
+        public static extern int SendCmd(PortHandle port, byte[] cmd, uint cmdLen, [Out] byte[] replyData,
+                                         ref uint replyLen, int ackTimeout, int replyTimeout, int eotTimeout);
+
+        [DllImport(Library, CallingConvention = CallingConvention.StdCall)]
+        public static extern int SendEot(PortHandle port, int eotTimeout);
+
+        [DllImport(Library, CallingConvention = CallingConvention.StdCall)]
+        public static extern int ReSet(PortHandle port, int pm, int d1, int d2, int d3, int d4, int d5, int d6, int d7);
+
+        [DllImport(Library, CallingConvention = CallingConvention.StdCall)]
+        public static extern int EjectCard(PortHandle port, int pm);
+
+        [DllImport(Library, CallingConvention = CallingConvention.StdCall)]
+        public static extern int GetMachineVersion(PortHandle port, [In, Out] byte[] version);
+    }
+
+    /// <summary>
+    /// An open port as the runtime keeps it: released (CloseComm) once no
+    /// call is using it, on Dispose or, for a port that was never disposed,
+    /// by the finalizer.
+    /// </summary>
+    public sealed class PortHandle : SafeHandleZeroOrMinusOneIsInvalid
+    {
+        PortHandle() : base(true) { }
+
+        protected override bool ReleaseHandle()
+        {
+            IntPtr port = handle;
+            return NativeMethods.CloseComm(ref port) != 0;
+        }
     }
 
     /// <summary>The library's result codes, their names and meanings (the table of volmirax_codes.h).</summary>
@@ -119,36 +162,57 @@ namespace Volmirax
 
     /// <summary>An open port with the card device on it. Every call blocks
     /// until the device has answered or a time-out has passed; on Windows
-    /// the calling thread's window messages keep flowing meanwhile.</summary>
+    /// the calling thread's window messages keep flowing meanwhile. A port
+    /// may be shared between threads: a Dispose while another thread is in
+    /// a call closes the port once that call has returned, and a port that
+    /// is never disposed is closed when the collector finalizes it.</summary>
     public sealed class VolmiraxPort : IDisposable
     {
-        IntPtr handle;
+        const int NoPort = -101;  // ERR_NO_PORT: what every call gives once the port is closed
+        readonly PortHandle handle;
 
         /// <summary>Opens COM<paramref name="port"/> (OpenComm).</summary>
         /// <exception cref="Win32Exception">The port did not open; NativeErrorCode is the system's reason.</exception>
         public VolmiraxPort(int port, int baud = 9600)
+            : this(NativeMethods.OpenPort(port, baud), "COM" + port)
         {
-            handle = NativeMethods.OpenComm(port, baud);
-            if (handle == IntPtr.Zero)
-                throw new Win32Exception(Marshal.GetLastWin32Error(), "COM" + port + " did not open");
         }
 
         /// <summary>Opens a device path such as /dev/ttyUSB0 (OpenCommPath, Linux only).</summary>
         public VolmiraxPort(string device, int baud = 9600)
+            : this(NativeMethods.OpenPortPath(device, baud), device)
         {
-            handle = NativeMethods.OpenCommPath(device, baud);
-            if (handle == IntPtr.Zero)
-                throw new Win32Exception(Marshal.GetLastWin32Error(), device + " did not open");
         }
 
-        public bool IsClosed { get { return handle == IntPtr.Zero; } }
+        VolmiraxPort(PortHandle opened, string name)
+        {
+            if (opened.IsInvalid) {
+                int reason = Marshal.GetLastWin32Error();
+                opened.Dispose();
+                throw new Win32Exception(reason, name + " did not open");
+            }
+            handle = opened;
+        }
 
-        /// <summary>Closes the port; nothing happens when it is already closed.</summary>
+        public bool IsClosed { get { return handle.IsClosed; } }
+
+        /// <summary>Closes the port; nothing happens when it is already closed.
+        /// While another thread is in a call on the port, the port is closed
+        /// when that call returns.</summary>
         public void Dispose()
         {
-            if (handle != IntPtr.Zero)
-                NativeMethods.CloseComm(ref handle);
-            handle = IntPtr.Zero;
+            handle.Dispose();
+        }
+
+        // Runs one export with the handle; a port already closed gives
+        // ERR_NO_PORT, as the library does for a null handle.
+        int Call(Func<PortHandle, int> export)
+        {
+            try {
+                return export(handle);
+            } catch (ObjectDisposedException) {
+                return NoPort;
+            }
         }
 
         /// <summary>One command exchange (SendCmd): returns the reply data,
@@ -160,7 +224,7 @@ namespace Volmirax
         {
             byte[] data = new byte[NativeMethods.MaxReplyData];
             uint length = 0xFFFFFFFF;  // written only when a checked reply came
-            int rc = NativeMethods.SendCmd(handle, cmd, (uint)cmd.Length, data, ref length, ack, reply, eot);
+            int rc = Call(h => NativeMethods.SendCmd(h, cmd, (uint)cmd.Length, data, ref length, ack, reply, eot));
             if (length == 0xFFFFFFFF) {
                 if (rc != 0)
                     throw new VolmiraxException(rc, false);
@@ -174,17 +238,17 @@ namespace Volmirax
         }
 
         /// <summary>Tells the device to abandon the exchange in progress (SendEot).</summary>
-        public void Eot(int timeout = 500) { Check(NativeMethods.SendEot(handle, timeout)); }
+        public void Eot(int timeout = 500) { Check(Call(h => NativeMethods.SendEot(h, timeout))); }
 
         /// <summary>Ejects the card (EjectCard). The result cannot tell a device
         /// status from a library code of the same value: a code in the
         /// library's table is taken for the library's.</summary>
-        public void Eject(int pm) { Check(NativeMethods.EjectCard(handle, pm)); }
+        public void Eject(int pm) { Check(Call(h => NativeMethods.EjectCard(h, pm))); }
 
         /// <summary>Resets the device (ReSet); failures as for Eject.</summary>
         public void Reset(int pm, int d1, int d2, int d3, int d4, int d5, int d6, int d7)
         {
-            Check(NativeMethods.ReSet(handle, pm, d1, d2, d3, d4, d5, d6, d7));
+            Check(Call(h => NativeMethods.ReSet(h, pm, d1, d2, d3, d4, d5, d6, d7)));
         }
 
         /// <summary>The device's version data (GetMachineVersion), at most 253
@@ -193,7 +257,7 @@ namespace Volmirax
         public byte[] Version()
         {
             byte[] buffer = new byte[NativeMethods.VersionBufferSize];
-            Check(NativeMethods.GetMachineVersion(handle, buffer));
+            Check(Call(h => NativeMethods.GetMachineVersion(h, buffer)));
             int length = NativeMethods.VersionBufferSize - 1;
             while (length > 0 && buffer[length - 1] == 0)
                 --length;

@@ -1,19 +1,17 @@
 #!/bin/bash
 # Compiles the C# file with its tests and its example (Mono's mcs) and runs
-# them against the simulator and libvolmirax.so.
+# them against two simulated devices and libvolmirax.so.
 #   run_tests.sh LIBRARY_DIR DEVSIM INCLUDE_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 libdir=$1 devsim=$2 include=$3
-tmp=$(mktemp -d /tmp/volmirax-cs.XXXXXX)
-sim=
-trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$tmp"' EXIT
+. "$here/../../tools/devsim/sim_session.sh"
 mcs -nologo -warnaserror -out:"$tmp/tests.exe" "$here/Volmirax.cs" "$here/tests/VolmiraxTests.cs"
 mcs -nologo -warnaserror -out:"$tmp/example.exe" "$here/Volmirax.cs" "$here/example/Program.cs"
-"$devsim" --link "$tmp/ttyVMX" --control --on '<=data=VMX\x00SIM 2' --on '1=data=CARD 4711' \
-    --on '5=marker=N,status=02,data=xy' --on '6=marker=N,status=\x2f\xc2' --on '9=silent,eotnone' >/dev/null 2>&1 &
-sim=$!
-for _ in $(seq 50); do [ -L "$tmp/ttyVMX" ] && break; sleep 0.1; done
+behaviours=(--control --on '<=data=VMX\x00SIM 2' --on '1=data=CARD 4711'
+            --on '5=marker=N,status=02,data=xy' --on '6=marker=N,status=\x2f\xc2' --on '9=silent,eotnone')
+start_devsim "$devsim" "${behaviours[@]}" >/dev/null 2>&1
+SIM_LINK=ttyVMX2 start_devsim "$devsim" "${behaviours[@]}" >/dev/null 2>&1
 export LD_LIBRARY_PATH=$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
-mono "$tmp/tests.exe" "$tmp/ttyVMX" "$include/volmirax.h"
+mono "$tmp/tests.exe" "$tmp/ttyVMX" "$include/volmirax.h" "$tmp/ttyVMX2"
 mono "$tmp/example.exe" "$tmp/ttyVMX"

@@ -7,7 +7,6 @@
 
 #include <stdint.h>
 
-#include "held_messages.h"
 #include "volmirax.h"
 
 // Writes all `count` bytes: 0, ERR_WRITE when the write fails,
@@ -34,19 +33,27 @@ int PurgeTx(HANDLE port);
 // differences taken modulo 2^32 and read as signed (deadline.h).
 uint32_t TickCount(void);
 
+// What the idle steps of one wait keep from one pass to the next: the
+// platform's own, opaque here (on Windows the host's messages that a wait
+// took off the queue and must give back; nothing on Linux). Null when a
+// wait begins; EndIdle releases it.
+struct IdleState {
+    void *kept;
+};
+
 // What a wait does between two looks at the input queue. On Windows it
 // services the calling thread's message queue once (message_pump.h) and
 // returns without sleeping; messages that are not the library's to consume
-// go into `held`. On Linux, where there are no window messages, it sleeps
+// are kept in `state`. On Linux, where there are no window messages, it sleeps
 // until more than `pendingSeen` bytes are waiting or `remainingMs` have
 // passed. Either way the caller then reads the clock and looks at the
 // queue again, so time-outs, the order of the steps and the results are
 // the same on both.
 void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs,
-                          HeldMessages *held);
+                          IdleState *state);
 
-// Called once when a wait ends: gives what its idle steps held back to the
-// calling thread's queue (Windows); nothing elsewhere.
-void GiveBackMessages(HeldMessages *held);
+// Called once when a wait ends: gives what its idle steps kept back to the
+// calling thread's queue and releases `state` (Windows); nothing elsewhere.
+void EndIdle(IdleState *state);
 
 #endif

@@ -122,9 +122,22 @@ int AwaitOutputDrained(const PosixPort *p, Deadline deadline)
 
 }  // namespace
 
+// A write that did not complete leaves nothing queued behind it to reach
+// the device after the call has returned, as a timed-out write on Windows
+// does not carry on.
+int AbandonWrite(const PosixPort *p, int rc)
+{
+    const int reason = errno;
+    tcflush(p->fd, TCOFLUSH);
+    errno = reason;
+    return rc;
+}
+
 int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
 {
-    const PosixPort *p = PortRecord(port);
+    const PosixPort *p = FindPort(port);
+    if (p == 0)
+        return ERR_WRITE;
     const Deadline deadline = TransferDeadline(WRITE_TOTAL_MULTIPLIER, WRITE_TOTAL_CONSTANT, count);
     unsigned done = 0;
     while (done < count) {
@@ -132,17 +145,20 @@ int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
         if (n > 0)
             done += (unsigned)n;
         else if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return ERR_WRITE;
+            return AbandonWrite(p, ERR_WRITE);
         else if (PollUntil(p->fd, POLLOUT, deadline) <= 0)
-            return ERR_WRITE_SHORT;
+            return AbandonWrite(p, ERR_WRITE_SHORT);
     }
     // The bytes are queued; they count as written once they have left.
-    return AwaitOutputDrained(p, deadline);
+    const int rc = AwaitOutputDrained(p, deadline);
+    return rc == 0 ? 0 : AbandonWrite(p, rc);
 }
 
 int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
 {
-    PosixPort *p = PortRecord(port);
+    PosixPort *p = FindPort(port);
+    if (p == 0)
+        return ERR_READ;
     unsigned done = Take(p, buffer, count);
     if (done == count)
         return 0;
@@ -168,7 +184,9 @@ int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
 
 unsigned PendingBytes(HANDLE port)
 {
-    PosixPort *p = PortRecord(port);
+    PosixPort *p = FindPort(port);
+    if (p == 0)
+        return 0;
     if (Buffered(p) == 0 && !p->gone)
         Fill(p);
     return Buffered(p);
@@ -176,7 +194,9 @@ unsigned PendingBytes(HANDLE port)
 
 int PurgeRx(HANDLE port)
 {
-    PosixPort *p = PortRecord(port);
+    PosixPort *p = FindPort(port);
+    if (p == 0)
+        return 0;
     tcflush(p->fd, TCIFLUSH);
     p->start = p->end = 0;
     p->gone = 0;  // looked at again by the next read
@@ -185,7 +205,9 @@ int PurgeRx(HANDLE port)
 
 int PurgeTx(HANDLE port)
 {
-    tcflush(PortRecord(port)->fd, TCOFLUSH);
+    const PosixPort *p = FindPort(port);
+    if (p != 0)
+        tcflush(p->fd, TCOFLUSH);
     return 0;
 }
 
@@ -196,9 +218,15 @@ uint32_t TickCount(void)
     return (uint32_t)((uint64_t)ts.tv_sec * 1000u + (uint64_t)ts.tv_nsec / 1000000u);
 }
 
-void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs, HeldMessages *)
+void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs, IdleState *)
 {
-    PosixPort *p = PortRecord(port);
+    PosixPort *p = FindPort(port);
+    if (p == 0) {
+        // closed under the call by another thread: nothing will come
+        if (remainingMs > 0)
+            SleepUs((int64_t)remainingMs * 1000);
+        return;
+    }
     if (remainingMs <= 0 || Buffered(p) > pendingSeen)
         return;
     // The read-ahead holds all that the driver had, so poll() sleeps until
@@ -217,7 +245,7 @@ void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs
     SleepUs((int64_t)DeadlineRemainingMs(deadline) * 1000);
 }
 
-void GiveBackMessages(HeldMessages *)
+void EndIdle(IdleState *)
 {
-    // No window messages here.
+    // An idle step here keeps nothing.
 }

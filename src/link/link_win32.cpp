@@ -49,14 +49,14 @@ uint32_t TickCount(void)
     return GetTickCount();
 }
 
-void IdleUntilInputOrTime(HANDLE, unsigned, int32_t, HeldMessages *held)
+void IdleUntilInputOrTime(HANDLE, unsigned, int32_t, IdleState *state)
 {
     // Windows waits poll without pausing, keeping the window messages
     // flowing between two looks at the input queue.
-    PumpMessages(held);
+    PumpMessages(state);
 }
 
-void GiveBackMessages(HeldMessages *held)
+void EndIdle(IdleState *state)
 {
-    ReturnHeldMessages(held);
+    ReturnHeldMessages(state);
 }

@@ -1,9 +1,51 @@
 #include "message_pump.h"
 
-#include "link.h"
+#include <stdlib.h>
+
+#include "held_messages.h"
 #include "message_queue.h"
 
 namespace {
+
+HeldMessages *Resize(HeldMessages *held, unsigned capacity)
+{
+    const size_t bytes = sizeof(HeldMessages) + (capacity - 1) * sizeof(HeldMessage);
+    HeldMessages *grown = (HeldMessages *)realloc(held, bytes);
+    if (grown == 0)
+        return 0;
+    if (held == 0) {
+        grown->count = 0;
+        grown->quitPending = 0;
+        grown->quitCode = 0;
+    }
+    grown->capacity = capacity;
+    return grown;
+}
+
+// The wait's record, made when it needs one; null when there is no memory.
+HeldMessages *Record(IdleState *state)
+{
+    if (state->kept == 0)
+        state->kept = Resize(0, HELD_MESSAGES_FIRST);
+    return (HeldMessages *)state->kept;
+}
+
+// The record with room for one more message; null when HELD_MESSAGES_MAX
+// are kept or it cannot grow.
+HeldMessages *RoomForOne(IdleState *state)
+{
+    HeldMessages *held = Record(state);
+    if (held == 0 || held->count < held->capacity)
+        return held;
+    if (held->capacity >= HELD_MESSAGES_MAX)
+        return 0;
+    const unsigned limit = HELD_MESSAGES_MAX;
+    const unsigned capacity = held->capacity * 2 < limit ? held->capacity * 2 : limit;
+    HeldMessages *grown = Resize(held, capacity);
+    if (grown != 0)
+        state->kept = grown;
+    return grown;
+}
 
 // Whether dispatching does anything with the message: one for a window, or
 // a timer message whose procedure dispatching runs. A timer message is
@@ -14,11 +56,16 @@ int IsDispatched(const QueuedMessage &m)
 }
 
 // What a pass does with one message taken off the queue: 1 when it was
-// kept or dispatched, 0 when the kept messages are full and it went back
-// to the end of the queue at once.
-int Handle(const QueuedMessage &m, HeldMessages *held)
+// kept or dispatched, 0 when it could not be kept and went back to the end
+// of the queue at once.
+int Handle(const QueuedMessage &m, IdleState *state)
 {
     if (m.message == MESSAGE_QUIT) {
+        HeldMessages *held = Record(state);
+        if (held == 0) {
+            PostQuit((int)m.wParam);
+            return 0;
+        }
         held->quitPending = 1;
         held->quitCode = (int)m.wParam;
     } else if (IsDispatched(m)) {
@@ -26,7 +73,7 @@ int Handle(const QueuedMessage &m, HeldMessages *held)
         // message loop: the library has always done it so, and hosts
         // may rely on it.
         DispatchTaken(&m);
-    } else if (held->count < HELD_MESSAGES_MAX) {
+    } else if (HeldMessages *held = RoomForOne(state)) {
         HeldMessage &h = held->messages[held->count++];
         h.message = m.message;
         h.wParam = m.wParam;
@@ -40,28 +87,36 @@ int Handle(const QueuedMessage &m, HeldMessages *held)
 
 }  // namespace
 
-void PumpMessages(HeldMessages *held)
+void PumpMessages(IdleState *state)
 {
     const uint32_t passStart = TickCount();
     QueuedMessage m;
     while (TakeMessage(&m)) {
-        if (!Handle(m, held) || TickCount() != passStart)
+        if (!Handle(m, state) || TickCount() != passStart)
             return;
     }
 }
 
-void ReturnHeldMessages(HeldMessages *held)
+void ReturnHeldMessages(IdleState *state)
 {
-    // Messages of the thread still queued came after those kept: they are
-    // taken too (window messages stay where they are), so that all go back
-    // in the order they came.
-    QueuedMessage m;
-    while (held->count < HELD_MESSAGES_MAX && TakeThreadMessage(&m))
-        Handle(m, held);
+    HeldMessages *held = (HeldMessages *)state->kept;
+    if (held == 0)
+        return;
+    if (held->count > 0) {
+        // Messages of the thread still queued came after those kept: they
+        // are taken too (window messages stay where they are), so that all
+        // go back in the order they came.
+        QueuedMessage m;
+        while (TakeThreadMessage(&m) && Handle(m, state)) {
+        }
+        held = (HeldMessages *)state->kept;
+    }
+    // A post that fails (the queue at the system's limit) loses that
+    // message: there is nowhere else to put it once the call returns.
     for (unsigned i = 0; i < held->count; ++i)
         PostToThread(held->messages[i].message, held->messages[i].wParam, held->messages[i].lParam);
     if (held->quitPending)
         PostQuit(held->quitCode);
-    held->count = 0;
-    held->quitPending = 0;
+    free(held);
+    state->kept = 0;
 }

@@ -8,8 +8,9 @@
 // - WM_QUIT is kept (its exit code) and given back last, when the wait ends;
 // - any other message with no window, which dispatching would drop, is kept
 //   in order with its values and given back when the wait ends, ahead of
-//   the WM_QUIT. Past HELD_MESSAGES_MAX kept messages, each further one is
-//   posted back at once to the end of the queue and the pass ends there.
+//   the WM_QUIT. Past HELD_MESSAGES_MAX kept messages (or when no memory is
+//   left to keep one), each further one is posted back at once to the end
+//   of the queue and the pass ends there.
 // The pass ends when the queue is empty, or after a message once the clock
 // has moved on since the pass began. The wait reads the clock and looks at
 // the input queue after every pass, so a stream of messages can neither
@@ -19,14 +20,15 @@
 #ifndef VOLMIRAX_MESSAGE_PUMP_H
 #define VOLMIRAX_MESSAGE_PUMP_H
 
-#include <stdint.h>
+#include "link.h"
 
-#include "held_messages.h"
+// One pass; what it keeps goes into state->kept (a HeldMessages record).
+void PumpMessages(IdleState *state);
 
-void PumpMessages(HeldMessages *held);
-
-// Posts the kept messages back to the thread's queue in the order they were
-// taken, then the WM_QUIT, and empties `held`.
-void ReturnHeldMessages(HeldMessages *held);
+// When the wait kept messages: takes the thread's messages still queued
+// behind them too, posts all back to the thread's queue in the order they
+// came, then the WM_QUIT, and frees the record. When it kept nothing, it
+// touches no queue.
+void ReturnHeldMessages(IdleState *state);
 
 #endif

@@ -2,7 +2,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -72,14 +71,14 @@ extern "C" HANDLE OpenCommPath(const char *device, int baud)
         return FailOpen(fd);
     if (SetLineSettings(fd, rate) != 0)
         return FailOpen(fd);
-    PosixPort *p = (PosixPort *)malloc(sizeof(PosixPort));
+    PosixPort *p = ReservePort();
     if (p == 0)
         return FailOpen(fd);
     p->fd = fd;
     p->byteUs = (unsigned)(10 * 1000000 / rate);  // 10 bits a byte
     p->gone = 0;
     p->start = p->end = 0;
-    HANDLE port = (HANDLE)p;
+    HANDLE port = AddPort(p);
     PurgeRx(port);
     PurgeTx(port);
     return port;
@@ -101,10 +100,12 @@ extern "C" int WINAPI CloseComm(HANDLE *phPort)
 {
     if (phPort == 0 || *phPort == 0)
         return 0;
-    PosixPort *p = PortRecord(*phPort);
+    // A handle that is not a live port is cleared too, as a failed close is
+    // on Windows; errno is then EBADF.
+    const int fd = RemovePort(*phPort);
     *phPort = 0;
-    ioctl(p->fd, TIOCNXCL);
-    const int closed = close(p->fd) == 0;
-    free(p);
-    return closed ? 1 : 0;
+    if (fd < 0)
+        return 0;
+    ioctl(fd, TIOCNXCL);
+    return close(fd) == 0 ? 1 : 0;
 }

@@ -1,5 +1,9 @@
-// The port handle of the POSIX build: a record that CloseComm frees. The
-// host sees only an opaque handle.
+// The per-port record of the POSIX build, and the table of open ports
+// that hands out the host's handles. A handle is an opaque value (a slot
+// of the table and the slot's generation), never the record's address: a
+// handle that is not a live port (garbage, a copy of a closed one, one
+// closed twice) is found to be so on every call, and a stale handle never
+// drives the port that reuses its slot.
 #ifndef VOLMIRAX_POSIX_PORT_H
 #define VOLMIRAX_POSIX_PORT_H
 
@@ -18,6 +22,18 @@ struct PosixPort {
     unsigned char ahead[READ_AHEAD_SIZE];
 };
 
-static inline PosixPort *PortRecord(HANDLE port) { return (PosixPort *)port; }
+// A free record for a port being opened (null with errno EMFILE when the
+// table is full or ENOMEM); AddPort then makes it live and gives its
+// handle, DropPort gives it back unused.
+PosixPort *ReservePort(void);
+HANDLE AddPort(PosixPort *port);
+void DropPort(PosixPort *port);
+
+// The record of a live port, or null with errno EBADF.
+PosixPort *FindPort(HANDLE handle);
+
+// Takes the port out of the table (its handle is dead from here on) and
+// gives its descriptor, or -1 with errno EBADF when `handle` is not live.
+int RemovePort(HANDLE handle);
 
 #endif

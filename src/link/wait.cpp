@@ -4,9 +4,7 @@ void BeginWait(Wait *w, HANDLE port, int32_t timeoutMs)
 {
     w->port = port;
     w->deadline = DeadlineIn(timeoutMs);
-    w->held.count = 0;
-    w->held.quitPending = 0;
-    w->held.quitCode = 0;
+    w->idle.kept = 0;
 }
 
 int WaitPass(Wait *w, unsigned pendingSeen)
@@ -14,13 +12,13 @@ int WaitPass(Wait *w, unsigned pendingSeen)
     // The remaining time only bounds the idle step; the decision is taken
     // on a fresh reading of the clock, so time spent in the host's window
     // procedures counts in full.
-    IdleUntilInputOrTime(w->port, pendingSeen, DeadlineRemainingMs(w->deadline), &w->held);
+    IdleUntilInputOrTime(w->port, pendingSeen, DeadlineRemainingMs(w->deadline), &w->idle);
     return !DeadlinePassed(w->deadline);
 }
 
 void EndWait(Wait *w)
 {
-    GiveBackMessages(&w->held);
+    EndIdle(&w->idle);
 }
 
 int WaitForBytes(HANDLE port, unsigned count, int32_t timeoutMs)

@@ -11,7 +11,7 @@
 struct Wait {
     HANDLE port;
     Deadline deadline;
-    HeldMessages held;
+    IdleState idle;
 };
 
 void BeginWait(Wait *w, HANDLE port, int32_t timeoutMs);

@@ -50,6 +50,7 @@ void TestOpenFailures(int unmapped, int notSerial);   // port_test.cpp
 void TestOpenAndSettings();
 void TestPort12(int port12);
 void TestExclusiveOpen();
+void TestBadHandles();
 void TestVersionResource(const std::string &dll);     // version_resource_test.cpp
 void TestExchanges(HANDLE h);                         // exchange_test.cpp
 void TestTimeouts(HANDLE h);

@@ -40,6 +40,7 @@ int main(int argc, char **argv)
     TestOpenFailures(unmapped, notSerial);
     TestOpenAndSettings();
     TestPort12(port12);
+    TestBadHandles();
 #ifdef _WIN32
     TestVersionResource(argv[1]);
 #else

@@ -99,6 +99,27 @@ void TestMessages(HANDLE h)
     std::string kept = TakeThreadMessages(kBefore, kDuring);
     Check(kept == "3:11:22 5:33:44", "messages: thread messages kept for the host", kept);
 
+    // More thread messages than a wait kept at first (the queue holds up to
+    // 10,000): all come back in the order they were posted, through every
+    // wait of the call.
+    On(h, "T", "replydelay=150");
+    const int flood = 3000;
+    for (int i = 0; i < flood; ++i)
+        PostThreadMessageA(GetCurrentThreadId(), kBefore, i, 0);
+    PostMessageA(w, kCount, 0, 0);
+    g_dispatched = 0;
+    o = Exchange(h, "T1");
+    CheckRc(o.rc, 0, "messages: exchange behind 3000 thread messages");
+    Check(g_dispatched == 1, "messages: the window message behind them was dispatched");
+    int inOrder = 0, total = 0;
+    while (PeekMessageA(&msg, NULL, kBefore, kBefore, PM_REMOVE)) {
+        if (msg.hwnd == NULL && (int)msg.wParam == inOrder)
+            ++inOrder;
+        ++total;
+    }
+    Check(total == flood && inOrder == flood, "messages: 3000 thread messages back in their order",
+          std::to_string(inOrder) + " in order of " + std::to_string(total));
+
     // A thread timer with a procedure keeps running during a wait.
     On(h, "T", "replydelay=400");
     UINT_PTR timer = SetTimer(NULL, 0, 20, ThreadTimerProc);

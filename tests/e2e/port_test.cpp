@@ -5,8 +5,11 @@
 #include <cstring>
 
 #include "host.h"
+#include "volmirax_codes.h"
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 void TestOpenFailures(int unmapped, int notSerial)
@@ -112,5 +115,66 @@ void TestPort12(int port12)
     lib.CloseComm(&h);
 #else
     (void)port12;
+#endif
+}
+
+// What every call does with a handle that is not a live port: the calls
+// that write fail with ERR_WRITE and the system's "bad handle" reason,
+// CloseComm gives 0 and clears the variable, and nothing reaches any file
+// or device.
+void CheckRefused(HANDLE bad, unsigned long reason, const std::string &name)
+{
+    const unsigned char cmd[2] = {'3', '0'};
+    unsigned char data[8] = {7, 7, 7, 7, 7, 7, 7, 7};
+    unsigned len = 99;
+    struct {
+        const char *call;
+        int rc;
+    } calls[] = {
+        {"SendCmd", lib.SendCmd(bad, cmd, 2, data, &len, 100, 100, 100)},
+        {"SendEot", lib.SendEot(bad, 100)},
+        {"EjectCard", lib.EjectCard(bad, '0')},
+        {"ReSet", lib.ReSet(bad, '0', 0, 0, 0, 0, 0, 0, 0)},
+        {"GetMachineVersion", lib.GetMachineVersion(bad, data)},
+    };
+    for (auto &c : calls)
+        CheckRc(c.rc, ERR_WRITE, name + ": " + c.call);
+    Check(LastReason() == reason, name + ": the reason is the system's bad-handle error", std::to_string(LastReason()));
+    Check(len == 99 && data[0] == 7, name + ": the host's buffers are untouched");
+    HANDLE copy = bad;
+    Check(lib.CloseComm(&copy) == 0 && copy == nullptr, name + ": CloseComm gives 0 and clears the variable");
+}
+
+void TestBadHandles()
+{
+#ifdef _WIN32
+    const unsigned long badHandle = ERROR_INVALID_HANDLE;
+#else
+    const unsigned long badHandle = EBADF;
+#endif
+    int local = 0;
+    CheckRefused(reinterpret_cast<HANDLE>(1), badHandle, "bad handle 1");
+    CheckRefused(reinterpret_cast<HANDLE>(0x12345678), badHandle, "bad handle 0x12345678");
+    CheckRefused(reinterpret_cast<HANDLE>(&local), badHandle, "bad handle: an address");
+#ifndef _WIN32
+    // A copy of a closed handle: refused, even once a file has taken over
+    // the old descriptor number and a new port the old place.
+    HANDLE h = Open(9600);
+    Check(h != nullptr, "stale handle: open");
+    HANDLE stale = h;
+    lib.CloseComm(&h);
+    char path[] = "/tmp/volmirax-stale-XXXXXX";
+    const int log = mkstemp(path);
+    CheckRefused(stale, EBADF, "stale handle");
+    HANDLE again = Open(9600);
+    Check(again != nullptr && again != stale, "stale handle: the port opens again with a new handle");
+    Wire(again);
+    CheckRefused(stale, EBADF, "stale handle beside a newer port");
+    Check(Wire(again).empty(), "stale handle: the newer port's device heard nothing", Wire(again));
+    CheckRc(lib.EjectCard(again, '0'), 0, "stale handle: the newer port still works");
+    Check(lseek(log, 0, SEEK_END) == 0, "stale handle: nothing was written to the file on the old descriptor");
+    close(log);
+    unlink(path);
+    lib.CloseComm(&again);
 #endif
 }

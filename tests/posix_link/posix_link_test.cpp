@@ -18,7 +18,8 @@ const Bytes kAbort = {0x10, 0x04, 0x0D};
 class PosixLinkTest : public ::testing::Test {
 protected:
     VirtualLine line;
-    PosixPort port;
+    PosixPort *port = nullptr;  // the record of a port in the library's table
+    HANDLE handle = nullptr;
     // The device: answers each command frame, request and abort once it has
     // fully arrived, after its think time.
     bool ackSilent = false, eotSilent = false;
@@ -29,9 +30,10 @@ protected:
 
     void SetUp() override
     {
-        memset(&port, 0, sizeof port);
-        port.fd = VirtualLine::kFd;
-        port.byteUs = 1042;
+        port = ReservePort();
+        ASSERT_NE(port, nullptr);
+        ResetPort();
+        handle = AddPort(port);
         g_line = &line;
         reply = ReplyFrame('P', '3', '0', {'0', '0'});
         line.onByte = [this](VirtualLine &l, unsigned char b) {
@@ -47,9 +49,19 @@ protected:
             heard.clear();
         };
     }
-    void TearDown() override { g_line = nullptr; }
+    void TearDown() override
+    {
+        g_line = nullptr;
+        RemovePort(handle);
+    }
 
-    HANDLE Port() { return reinterpret_cast<HANDLE>(&port); }
+    void ResetPort()
+    {
+        memset(port, 0, sizeof *port);
+        port->fd = VirtualLine::kFd;
+        port->byteUs = 1042;
+    }
+    HANDLE Port() { return handle; }
     int64_t NowMs() const { return line.nowUs / 1000; }
 };
 
@@ -97,6 +109,9 @@ TEST_F(PosixLinkTest, ALineThatNeverDrainsGivesWriteShortAfterTheWriteTimeout)
         EXPECT_GE(NowMs(), 4400);
         EXPECT_LE(NowMs(), 4400 + 12);
         EXPECT_LT(line.SystemCalls(), 100) << "bounded, and no busy loop";
+        // nothing of the abandoned write is left to go out after the call
+        EXPECT_EQ(line.OutQueued(), 0u);
+        EXPECT_TRUE(line.received.empty()) << HexOf(line.received);
     }
 }
 
@@ -132,7 +147,7 @@ TEST_F(PosixLinkTest, RepliesArrivingInBatchesCostFewSystemCalls)
 {
     // a 999-byte reply at 115200 baud, handed over 32 bytes at a time
     line.byteUs = 87;
-    port.byteUs = 87;
+    port->byteUs = 87;
     Bytes data(993, 'd');
     data[0] = data[1] = '0';
     reply = ReplyFrame('P', '3', '0', data);
@@ -178,9 +193,7 @@ TEST_F(PosixLinkTest, ReadFailuresKeepTheirMeanings)
     for (auto c : cases) {
         SCOPED_TRACE(c.name);
         line = VirtualLine();
-        memset(&port, 0, sizeof port);
-        port.fd = VirtualLine::kFd;
-        port.byteUs = 1042;
+        ResetPort();
         line.Send({0x41});
         line.AdvanceTo(5000);
         line.readErrno = c.readErrno;

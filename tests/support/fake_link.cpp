@@ -102,19 +102,19 @@ int PurgeTx(HANDLE)
 
 uint32_t TickCount(void) { return g_link->now; }
 
-void IdleUntilInputOrTime(HANDLE, unsigned, int32_t, HeldMessages *held)
+void IdleUntilInputOrTime(HANDLE, unsigned, int32_t, IdleState *state)
 {
     g_link->Record("idle");
     ++g_link->idles;
     // With a scripted message queue the idle step is the Windows one: the
     // host's procedures run, and may take time on the virtual clock.
     if (g_messages)
-        PumpMessages(held);
+        PumpMessages(state);
     g_link->now += g_link->idleStep;
 }
 
-void GiveBackMessages(HeldMessages *held)
+void EndIdle(IdleState *state)
 {
     if (g_messages)
-        ReturnHeldMessages(held);
+        ReturnHeldMessages(state);
 }

@@ -7,6 +7,7 @@ FakeMessages *g_messages = nullptr;
 int TakeMessage(QueuedMessage *m)
 {
     FakeMessages &q = *g_messages;
+    ++q.takes;
     if (!q.queue.empty()) {
         *m = q.queue.front();
         q.queue.pop_front();
@@ -28,6 +29,7 @@ int TakeMessage(QueuedMessage *m)
 int TakeThreadMessage(QueuedMessage *m)
 {
     FakeMessages &q = *g_messages;
+    ++q.takes;
     for (auto it = q.queue.begin(); it != q.queue.end(); ++it) {
         if (it->window == nullptr) {
             *m = *it;

@@ -16,6 +16,7 @@ struct FakeMessages {
     int quitCode = 0;
     std::vector<QueuedMessage> dispatched;
     int posts = 0;                    // messages posted back by the library
+    int takes = 0;                    // looks at the queue that removed a message or found none
     // A timer, fired as Windows fires one: a WM_TIMER made when the queue
     // has nothing else, at most once per period of the virtual clock.
     uint32_t timerPeriod = 0;  // ms; 0: no timer

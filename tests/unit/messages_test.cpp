@@ -1,7 +1,9 @@
 // The host's messages during the waits (the Windows idle step), on a
 // scripted message queue and the virtual clock.
 #include <algorithm>
+#include <iterator>
 
+#include "../../src/link/held_messages.h"
 #include "../../src/link/wait.h"
 #include "exchange_fixture.h"
 #include "fake_messages.h"
@@ -193,32 +195,88 @@ TEST_F(MessagesTest, ThreadTimerProcedureRunsDuringAWait)
     EXPECT_EQ(messages.posts, 0);
 }
 
-TEST_F(MessagesTest, AFloodOfThreadMessagesIsBoundedAndLosesNone)
+TEST_F(MessagesTest, AFloodOfThreadMessagesKeepsItsOrderAndLosesNone)
 {
-    const int flood = HELD_MESSAGES_MAX + 40;
-    for (int i = 0; i < flood; ++i)
-        messages.Post(nullptr, kAppMessage, static_cast<uintptr_t>(i), 0);
-    messages.Post(kWindow, kPaint);
-    EXPECT_EQ(WaitForBytes(FakePort(), 1, 100), 0);
-    EXPECT_EQ(Dispatched(kPaint), 1) << "the window message behind the flood was reached";
-    std::vector<int> back;
-    for (const QueuedMessage &m : messages.queue) {
-        ASSERT_EQ(m.message, kAppMessage);
-        back.push_back(static_cast<int>(m.wParam));
+    // Up to the system's limit on a queue every message comes back in the
+    // order it came; past it, none is lost and the window message behind
+    // them is still reached.
+    struct {
+        int flood;
+        int inOrder;  // the first this many come back in their order
+    } cases[] = {{HELD_MESSAGES_FIRST + 1, HELD_MESSAGES_FIRST + 1},
+                 {257, 257},
+                 {HELD_MESSAGES_MAX, HELD_MESSAGES_MAX},
+                 {HELD_MESSAGES_MAX + 40, HELD_MESSAGES_MAX}};
+    for (auto c : cases) {
+        SCOPED_TRACE(c.flood);
+        messages = FakeMessages();
+        link.now = 0;
+        for (int i = 0; i < c.flood; ++i)
+            messages.Post(nullptr, kAppMessage, static_cast<uintptr_t>(i), 0);
+        messages.Post(kWindow, kPaint);
+        EXPECT_EQ(WaitForBytes(FakePort(), 1, 100), 0);
+        EXPECT_EQ(Dispatched(kPaint), 1) << "the window message behind the flood was reached";
+        std::vector<int> back;
+        for (const QueuedMessage &m : messages.queue) {
+            ASSERT_EQ(m.message, kAppMessage);
+            back.push_back(static_cast<int>(m.wParam));
+        }
+        ASSERT_EQ(back.size(), static_cast<size_t>(c.flood));
+        std::vector<int> first;
+        std::copy_if(back.begin(), back.end(), std::back_inserter(first), [&](int v) { return v < c.inOrder; });
+        for (int i = 0; i < c.inOrder; ++i)
+            ASSERT_EQ(first[i], i) << "out of order";
+        std::sort(back.begin(), back.end());
+        for (int i = 0; i < c.flood; ++i)
+            ASSERT_EQ(back[i], i) << "a message was lost or doubled";
+        EXPECT_EQ(link.now, 100u) << "the wait still ends on time";
     }
-    std::sort(back.begin(), back.end());
-    ASSERT_EQ(back.size(), static_cast<size_t>(flood));
-    for (int i = 0; i < flood; ++i)
-        EXPECT_EQ(back[i], i);
-    EXPECT_EQ(link.now, 100u) << "the wait still ends on time";
 }
 
-TEST_F(MessagesTest, BytesAlreadyQueuedAreReachedWithoutDispatching)
+TEST_F(MessagesTest, AFloodKeepsItsOrderAcrossTheWaitsOfOneCall)
+{
+    device.reply = ReplyFrame('P', '3', '0', Str("00"));
+    device.ackDelay = 10;
+    device.replyDelay = 10;
+    for (int i = 0; i < 400; ++i)
+        messages.Post(nullptr, kAppMessage, static_cast<uintptr_t>(i), 0);
+    EXPECT_EQ(Exchange(1000, 3000, 500), 0);
+    ASSERT_EQ(messages.queue.size(), 400u);
+    for (int i = 0; i < 400; ++i)
+        ASSERT_EQ(messages.queue[i].wParam, static_cast<uintptr_t>(i));
+}
+
+TEST_F(MessagesTest, AWaitThatKeptNothingTakesNothing)
+{
+    // The procedure of a window message posts to its thread and then to its
+    // window: with nothing kept, the wait leaves both where they are.
+    link.Send({1, 2}, 1);
+    messages.Post(kWindow, kPaint);
+    messages.onDispatch = [this](FakeMessages &q, const QueuedMessage &m) {
+        if (m.message == kPaint) {
+            q.Post(nullptr, kAppMessage, 1, 0);
+            q.Post(kWindow, kPaint + 1);
+            link.now += 1;
+        }
+    };
+    EXPECT_EQ(WaitForBytes(FakePort(), 2, 100), 1);
+    ASSERT_EQ(messages.queue.size(), 2u);
+    EXPECT_TRUE(SameMessage(messages.queue[0], nullptr, kAppMessage, 1, 0));
+    EXPECT_EQ(messages.queue[1].message, kPaint + 1u);
+    EXPECT_EQ(messages.posts, 0);
+}
+
+TEST_F(MessagesTest, BytesAlreadyQueuedAreReachedWithoutTouchingTheQueue)
 {
     link.Send({1, 2});
+    messages.Post(nullptr, kAppMessage, 1, 0);
     messages.Post(kWindow, kPaint);
     EXPECT_EQ(WaitForBytes(FakePort(), 2, 100), 1);
     EXPECT_TRUE(messages.dispatched.empty());
+    EXPECT_EQ(messages.posts, 0);
+    ASSERT_EQ(messages.queue.size(), 2u);
+    EXPECT_EQ(messages.queue[0].message, kAppMessage);
+    EXPECT_EQ(messages.takes, 0) << "the queue was looked at";
 }
 
 TEST_F(MessagesTest, ZeroTimeoutDrainsTheQueueOnce)

@@ -1,10 +1,12 @@
 // The C# file against the device simulator and libvolmirax.so.
-//   mono VolmiraxTests.exe DEVICE_PATH HEADER
+//   mono VolmiraxTests.exe DEVICE_PATH HEADER SECOND_DEVICE_PATH
 using System;
 using System.ComponentModel;
 using System.IO;
 using System.Linq;
+using System.Runtime.CompilerServices;
 using System.Text;
+using System.Threading;
 using System.Text.RegularExpressions;
 using Volmirax;
 
@@ -29,9 +31,66 @@ static class VolmiraxTests
         return null;
     }
 
+    // The bytes the port's simulated device received since the last look,
+    // as hex (its control command "~" is left out).
+    static string Heard(VolmiraxPort port)
+    {
+        byte[] d = port.Send(Encoding.ASCII.GetBytes("~ wire"), 5000, 20000, 500);
+        return Encoding.ASCII.GetString(d, 2, d.Length - 2).Trim();
+    }
+
+    static bool Opens(string device)
+    {
+        try {
+            new VolmiraxPort(device).Dispose();
+            return true;
+        } catch (Win32Exception) {
+            return false;
+        }
+    }
+
+    // A Dispose on another thread during a silent exchange: the call runs
+    // to its own end (the abort goes to its own device), then the port
+    // closes; a second device opened meanwhile hears nothing of it.
+    static void DisposeDuringACall(string device, string second)
+    {
+        VolmiraxPort first = new VolmiraxPort(device);
+        int code = 0;
+        Thread caller = new Thread(() => {
+            VolmiraxException e = Throws(() => first.Send(Encoding.ASCII.GetBytes("90"), 300, 300, 300));
+            code = e == null ? 0 : e.Code;
+        });
+        caller.Start();
+        Thread.Sleep(100);
+        first.Dispose();
+        using (VolmiraxPort other = new VolmiraxPort(second))
+            Check(Heard(other) == "", "Dispose during a call: the second device heard nothing of it");
+        caller.Join();
+        Check(code == -110, "Dispose during a call: the call ran to its own end", code.ToString());
+        Check(first.IsClosed && Opens(device), "Dispose during a call: the port is closed once the call returned");
+    }
+
+    [MethodImpl(MethodImplOptions.NoInlining)]
+    static void OpenAndForget(string device)
+    {
+        new VolmiraxPort(device);
+    }
+
     static int Main(string[] args)
     {
         string device = args[0];
+        DisposeDuringACall(device, args[2]);
+        // on a thread of its own, so that no stack that Mono's collector
+        // scans conservatively still holds the port
+        Thread forgetful = new Thread(() => OpenAndForget(device));
+        forgetful.Start();
+        forgetful.Join();
+        for (int i = 0; i < 3; ++i) {
+            GC.Collect();
+            GC.WaitForPendingFinalizers();
+        }
+        Check(Opens(device), "a port never disposed is closed by the finalizer");
+
         using (VolmiraxPort port = new VolmiraxPort(device)) {
             byte[] version = port.Version();
             Check(version.SequenceEqual(Encoding.ASCII.GetBytes("VMX\0SIM 2")), "Version: the copied bytes, NUL inside, no padding",

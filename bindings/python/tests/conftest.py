@@ -26,8 +26,8 @@ def library():
     return path
 
 
-@pytest.fixture(scope="session")
-def line():
+def _simulator():
+    """A simulated device on a pseudo-terminal: yields the path of its line."""
     devsim = os.environ.get("DEVSIM")
     if not devsim:
         pytest.skip("DEVSIM is not set")
@@ -44,6 +44,23 @@ def line():
     yield link
     sim.terminate()
     sim.wait()
+
+
+@pytest.fixture(scope="session")
+def line():
+    yield from _simulator()
+
+
+@pytest.fixture
+def second_line():
+    """A second device, fresh for each test."""
+    yield from _simulator()
+
+
+def heard(port):
+    """The bytes the port's simulated device received since the last look,
+    as hex (its control command "~" is left out)."""
+    return port.send(b"~ wire", ack=5000, reply=20000)[2:].decode().strip()
 
 
 @pytest.fixture

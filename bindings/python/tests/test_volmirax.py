@@ -3,10 +3,13 @@
 import errno
 import os
 import re
+import threading
+import time
 
 import pytest
 
 import volmirax
+from conftest import heard
 
 
 def test_version_is_the_copied_bytes_without_padding(port):
@@ -94,3 +97,52 @@ def test_the_table_of_codes_is_the_headers():
     rows = re.findall(r'\{(ERR_\w+), "(\w+)", "([^"]*)"\}', text)
     table = {int(defines[macro]): (name, meaning) for macro, name, meaning in rows}
     assert table == volmirax.CODES
+
+
+def test_close_from_another_thread_waits_for_the_call_in_progress(library, line, second_line):
+    first = volmirax.Port(line, library=library)
+    codes = []
+
+    def silent_exchange():
+        with pytest.raises(volmirax.LibraryError) as e:
+            first.send(b"90", ack=300, reply=300, eot=300)
+        codes.append(e.value.code)
+
+    caller = threading.Thread(target=silent_exchange)
+    caller.start()
+    time.sleep(0.1)
+    first.close()
+    call_over_when_closed = not caller.is_alive()
+    with volmirax.Port(second_line, library=library) as second:
+        assert heard(second) == "", "the first call's abort reached the second device"
+    caller.join()
+    assert call_over_when_closed
+    assert codes == [-110], "the call ran to its own end"
+    assert first.closed
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda p: p.send(b"10", ack=2**32 + 300),
+        lambda p: p.send(b"10", reply=-(2**31) - 1),
+        lambda p: p.eot(2**31),
+        lambda p: p.eject(2**40),
+        lambda p: p.reset(0x30, 0, 0, 0, 0, 0, 0, 2**32),
+    ],
+    ids=["ack", "reply", "eot", "eject", "reset"],
+)
+def test_numbers_a_c_int_cannot_hold_raise_instead_of_wrapping(port, call):
+    heard(port)
+    with pytest.raises(OverflowError):
+        call(port)
+    assert heard(port) == "", "nothing went out"
+
+
+def test_bad_open_arguments_raise(library, line):
+    with pytest.raises(ValueError):
+        volmirax.Port(line + "\0junk", library=library)
+    with pytest.raises(OverflowError):
+        volmirax.Port(line, 2**32 + 9600, library=library)
+    with pytest.raises(OverflowError):
+        volmirax.Port(2**32 + 1, library=library)

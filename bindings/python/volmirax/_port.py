@@ -3,6 +3,7 @@
 import ctypes
 import os
 import sys
+import threading
 from ctypes import POINTER, byref, c_int, c_uint, c_ubyte, c_void_p, c_char_p
 from typing import Optional, Union
 
@@ -58,6 +59,16 @@ def _raise_for(code: int) -> None:
     raise DeviceError(code)
 
 
+def _c_int(name: str, value: int) -> int:
+    """``value`` as the C ``int`` it is passed as: a number that the type
+    cannot hold raises instead of wrapping (2**32 + 300 ms is not 300 ms)."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{name} must be an int, not {type(value).__name__}")
+    if not -(2**31) <= value < 2**31:
+        raise OverflowError(f"{name}={value} does not fit in a C int")
+    return value
+
+
 class Port:
     """An open serial port with the card device on it.
 
@@ -75,21 +86,31 @@ class Port:
     Every call blocks until the device has answered or a time-out has
     passed; on Windows it keeps the calling thread's window messages
     flowing meanwhile.
+
+    A port may be shared between threads: its calls run one at a time, and
+    a ``close()`` from another thread waits until the call in progress has
+    returned, then closes. Numbers that a C ``int`` cannot hold raise
+    ``OverflowError`` rather than being cut to a different value.
     """
 
     def __init__(self, port: Union[int, str], baud: int = 9600, library: Optional[str] = None) -> None:
-        self._lib = _load(library)
+        self._lock = threading.Lock()
         self._handle = c_void_p()
+        self._lib = _load(library)
         if isinstance(port, bool) or not isinstance(port, (int, str)):
             raise TypeError("port must be a COM port number or a device path")
+        baud = _c_int("baud", baud)
         if isinstance(port, str):
             if _WINDOWS:
                 raise TypeError("on Windows, pass the COM port number")
+            path = os.fsencode(port)
+            if b"\0" in path:
+                raise ValueError("embedded null byte in the device path")
             name = port
-            handle = self._lib.OpenCommPath(os.fsencode(port), baud)
+            handle = self._lib.OpenCommPath(path, baud)
         else:
             name = f"COM{port}"
-            handle = self._lib.OpenComm(port, baud)
+            handle = self._lib.OpenComm(_c_int("port", port), baud)
         if not handle:
             if _WINDOWS:
                 winerror = ctypes.get_last_error()
@@ -99,10 +120,13 @@ class Port:
         self._handle = c_void_p(handle)
 
     def close(self) -> None:
-        """Closes the port; nothing happens when it is already closed."""
-        if self._handle.value:
-            self._lib.CloseComm(byref(self._handle))
-        self._handle = c_void_p()
+        """Closes the port; nothing happens when it is already closed. Called
+        while another thread is in a call on this port, it waits until that
+        call has returned."""
+        with self._lock:
+            if self._handle.value:
+                self._lib.CloseComm(byref(self._handle))
+            self._handle = c_void_p()
 
     @property
     def closed(self) -> bool:
@@ -120,6 +144,12 @@ class Port:
         except Exception:
             pass
 
+    def _call(self, function, *args) -> int:
+        """One export called with this port's handle, never at the same
+        time as another call or the close of this port."""
+        with self._lock:
+            return function(self._handle, *args)
+
     def send(self, cmd: bytes, ack: int = 1000, reply: int = 3000, eot: int = 500) -> bytes:
         """Runs one command exchange (``SendCmd``) and returns the reply data,
         status bytes first, as the library hands it out (at most 993 bytes).
@@ -134,10 +164,11 @@ class Port:
         it tells a device status code from a library failure even where the
         two have the same value; library failures raise ``LibraryError``.
         """
+        ack, reply, eot = _c_int("ack", ack), _c_int("reply", reply), _c_int("eot", eot)
         command = (c_ubyte * max(len(cmd), 1)).from_buffer_copy(bytes(cmd) or b"\0")
         data = (c_ubyte * MAX_REPLY_DATA)()
         length = c_uint(0xFFFFFFFF)  # written only when a checked reply came
-        rc = self._lib.SendCmd(self._handle, command, len(cmd), data, byref(length), ack, reply, eot)
+        rc = self._call(self._lib.SendCmd, command, len(cmd), data, byref(length), ack, reply, eot)
         if length.value == 0xFFFFFFFF:
             _raise_for(rc)  # no reply data: the library's failure
             return b""
@@ -149,7 +180,7 @@ class Port:
     def eot(self, timeout: int = 500) -> None:
         """Tells the device to abandon the exchange in progress (``SendEot``)
         and waits up to ``timeout`` ms for its echo."""
-        _raise_for(self._lib.SendEot(self._handle, timeout))
+        _raise_for(self._call(self._lib.SendEot, _c_int("timeout", timeout)))
 
     def eject(self, pm: int) -> None:
         """Ejects the card (``EjectCard``); ``pm`` is the parameter code, of
@@ -159,13 +190,15 @@ class Port:
         code of the same value: a code in the library's table raises
         ``LibraryError``, any other ``DeviceError``.
         """
-        _raise_for(self._lib.EjectCard(self._handle, pm))
+        _raise_for(self._call(self._lib.EjectCard, _c_int("pm", pm)))
 
     def reset(self, pm: int, d1: int, d2: int, d3: int, d4: int, d5: int, d6: int, d7: int) -> None:
         """Resets the device (``ReSet``) with parameter code ``pm`` and the
         seven data bytes ``d1`` to ``d7`` (low bytes sent). Failures are
         reported as for ``eject``."""
-        _raise_for(self._lib.ReSet(self._handle, pm, d1, d2, d3, d4, d5, d6, d7))
+        names = ("pm", "d1", "d2", "d3", "d4", "d5", "d6", "d7")
+        args = [_c_int(n, v) for n, v in zip(names, (pm, d1, d2, d3, d4, d5, d6, d7))]
+        _raise_for(self._call(self._lib.ReSet, *args))
 
     def version(self) -> bytes:
         """The device's version data (``GetMachineVersion``), at most 253
@@ -173,5 +206,5 @@ class Port:
         zero bytes at the end of the data itself cannot be told from that
         padding and are dropped. Failures are reported as for ``eject``."""
         buffer = (c_ubyte * (MAX_VERSION + 1))()
-        _raise_for(self._lib.GetMachineVersion(self._handle, buffer))
+        _raise_for(self._call(self._lib.GetMachineVersion, buffer))
         return bytes(buffer[:MAX_VERSION]).rstrip(b"\0")
