@@ -8,19 +8,32 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <vector>
 
-#include "fd_io.h"
-#include "wire_model.h"
 #include "serial_ports.h"
+#include "wire_model.h"
 
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
+
+// Every ending but SIGKILL goes through the tap's own clean-up: an
+// interrupt, a termination, a hang-up of its terminal, and a broken pipe
+// (the trace piped into a program that has ended).
+void CatchEndings()
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = [](int) { g_stop = 1; };
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        sigaction(sig, &sa, nullptr);
+}
 
 double NowSeconds()
 {
@@ -28,6 +41,44 @@ double NowSeconds()
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
+
+// Bytes on their way in one direction, held while the receiving side does
+// not take them. Past kHeld the newest are dropped, as a UART that nobody
+// reads drops them, and counted.
+class Pending {
+public:
+    static const size_t kHeld = 64 * 1024;
+
+    void Add(const unsigned char *b, size_t n)
+    {
+        const size_t room = kHeld - held_.size();
+        const size_t kept = n < room ? n : room;
+        held_.insert(held_.end(), b, b + kept);
+        dropped_ += n - kept;
+    }
+    bool Empty() const { return held_.empty(); }
+    // Writes what `fd` takes now: false when the write fails.
+    bool Flush(int fd)
+    {
+        if (held_.empty())
+            return true;
+        ssize_t n = write(fd, held_.data(), held_.size());
+        if (n > 0)
+            held_.erase(held_.begin(), held_.begin() + n);
+        return n >= 0 || errno == EAGAIN || errno == EINTR;
+    }
+    // Bytes dropped since the last call.
+    unsigned long long TakeDropped()
+    {
+        const unsigned long long d = dropped_;
+        dropped_ = 0;
+        return d;
+    }
+
+private:
+    std::vector<unsigned char> held_;
+    unsigned long long dropped_ = 0;
+};
 
 // The settings of the line that the host has set on its pseudo-terminal,
 // carried over to the device: rate, character size, parity, stop bits.
@@ -60,92 +111,193 @@ void SetRaw(int fd)
     tcsetattr(fd, TCSANOW, &t);
 }
 
-void Trace(FILE *trace, double t0, const std::vector<LineDecoder::Message> &messages)
+// The trace: false once it can no longer be written (a closed pipe).
+bool Trace(FILE *trace, double seconds, const std::vector<LineDecoder::Message> &messages)
 {
     if (!trace)
-        return;
+        return true;
     for (const auto &m : messages)
         fprintf(trace, "%s\n",
-                TraceLine(NowSeconds() - t0, m.direction == LineDecoder::HOST_TO_DEVICE ? "host>dev" : "dev>host",
-                          m.bytes, m.meaning)
+                TraceLine(seconds, m.direction == LineDecoder::HOST_TO_DEVICE ? "host>dev" : "dev>host", m.bytes,
+                          m.meaning)
                     .c_str());
-    fflush(trace);
+    return fflush(trace) == 0;
+}
+
+bool TraceDropped(FILE *trace, double seconds, const char *direction, unsigned long long dropped, const char *reader)
+{
+    if (!trace || dropped == 0)
+        return true;
+    const std::string note = std::to_string(dropped) + " bytes dropped: the " + reader + " is not reading";
+    fprintf(trace, "%s\n", TraceLine(seconds, direction, Bytes(), note).c_str());
+    return fflush(trace) == 0;
+}
+
+// Whether `link` may be made: it does not exist, or it is a link that an
+// earlier tap left behind (a symbolic link to a pseudo-terminal that no
+// longer exists), which is removed. Anything else is left alone and
+// `why` says what it is.
+bool ClaimLink(const std::string &link, std::string &why)
+{
+    struct stat st;
+    if (lstat(link.c_str(), &st) != 0)
+        return errno == ENOENT || (why = link + ": " + strerror(errno), false);
+    if (!S_ISLNK(st.st_mode)) {
+        why = link + " exists and is not a link made by the tap; give a path that does not exist";
+        return false;
+    }
+    char target[4096];
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    target[n > 0 ? n : 0] = 0;
+    if (strncmp(target, "/dev/pts/", 9) != 0) {
+        why = link + " is a link to " + target + ", not one made by the tap; give a path that does not exist";
+        return false;
+    }
+    if (access(target, F_OK) == 0) {
+        why = link + " leads to " + target + ", a pseudo-terminal still in use (another tap?)";
+        return false;
+    }
+    unlink(link.c_str());
+    return true;
+}
+
+// The device, held exclusively as the library holds a port, with the
+// settings it had so that they can be given back.
+struct Device {
+    int fd = -1;
+    bool saved = false;
+    termios before;
+};
+
+int OpenDevice(const std::string &path, Device &d)
+{
+    d.fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int reason = d.fd < 0 ? errno : 0;
+    if (d.fd >= 0 && !isatty(d.fd))
+        reason = ENOTTY;
+    else if (d.fd >= 0 && flock(d.fd, LOCK_EX | LOCK_NB) != 0)
+        reason = EBUSY;
+    if (reason != 0) {
+        if (d.fd >= 0)
+            close(d.fd);
+        d.fd = -1;
+        return (int)reason;
+    }
+    ioctl(d.fd, TIOCEXCL);
+    d.saved = tcgetattr(d.fd, &d.before) == 0;
+    SetRaw(d.fd);
+    return 0;
+}
+
+// Gives the device back as it was found: its settings, not exclusive.
+void ReleaseDevice(Device &d)
+{
+    if (d.saved)
+        tcsetattr(d.fd, TCSANOW, &d.before);
+    ioctl(d.fd, TIOCNXCL);
+    close(d.fd);
+}
+
+// The host's side: a pseudo-terminal, its slave kept open so that the line
+// stays up between the host's opens and its settings can be read.
+struct HostSide {
+    int master = -1, slave = -1;
+    std::string slavePath;
+};
+
+bool OpenHostSide(HostSide &h)
+{
+    h.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (h.master < 0 || grantpt(h.master) != 0 || unlockpt(h.master) != 0)
+        return false;
+    h.slavePath = ptsname(h.master);
+    h.slave = open(h.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    SetRaw(h.slave);
+    return h.slave >= 0;
+}
+
+// Forwards both ways until a signal or the device's end: 0, or 1 when the
+// device has gone (with a message).
+int Forward(int device, const HostSide &host, FILE *trace)
+{
+    LineDecoder decoder;
+    Pending toDevice, toHost;
+    tcflag_t flags = 0;
+    speed_t speed = 0;
+    const double t0 = NowSeconds();
+    unsigned char buf[4096];
+    bool traceOk = true;
+    std::string gone;
+    while (!g_stop && gone.empty() && traceOk) {
+        FollowSettings(host.slave, device, flags, speed);
+        pollfd p[2] = {{host.master, (short)(POLLIN | (toHost.Empty() ? 0 : POLLOUT)), 0},
+                       {device, (short)(POLLIN | (toDevice.Empty() ? 0 : POLLOUT)), 0}};
+        // settings are looked at again at least every 50 ms, and before any
+        // byte the host writes goes on
+        if (poll(p, 2, 50) < 0 && errno != EINTR)
+            break;
+        const double now = NowSeconds() - t0;
+        if (p[0].revents & POLLIN) {
+            const ssize_t n = read(host.master, buf, sizeof buf);
+            if (n > 0) {
+                FollowSettings(host.slave, device, flags, speed);
+                toDevice.Add(buf, (size_t)n);
+                traceOk = Trace(trace, now, decoder.Feed(LineDecoder::HOST_TO_DEVICE, Bytes(buf, buf + n)));
+            }
+        }
+        if (p[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+            const ssize_t n = read(device, buf, sizeof buf);
+            if (n > 0) {
+                toHost.Add(buf, (size_t)n);
+                traceOk = Trace(trace, now, decoder.Feed(LineDecoder::DEVICE_TO_HOST, Bytes(buf, buf + n))) && traceOk;
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                gone = n == 0 ? "hung up" : strerror(errno);
+            }
+        }
+        if (!toDevice.Flush(device) && gone.empty())
+            gone = strerror(errno);
+        toHost.Flush(host.master);
+        traceOk = TraceDropped(trace, now, "dev>host", toHost.TakeDropped(), "host") && traceOk;
+        traceOk = TraceDropped(trace, now, "host>dev", toDevice.TakeDropped(), "device") && traceOk;
+    }
+    if (!gone.empty()) {
+        fprintf(stderr, "volmirax: the device has gone (%s)\n", gone.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace
 
 int RunTap(const std::string &devicePath, const std::string &link, FILE *trace)
 {
-    // The device is held exclusively, as the library holds a port: nothing
-    // else may read its bytes while the tap forwards them.
-    const int device = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    int reason = device < 0 ? errno : 0;
-    if (device >= 0 && !isatty(device))
-        reason = ENOTTY;
-    else if (device >= 0 && flock(device, LOCK_EX | LOCK_NB) != 0)
-        reason = EBUSY;
-    else if (device >= 0)
-        ioctl(device, TIOCEXCL);
-    if (reason != 0) {
+    CatchEndings();
+    std::string why;
+    if (!ClaimLink(link, why)) {
+        fprintf(stderr, "volmirax: refusing --link %s\n", why.c_str());
+        return 2;
+    }
+    Device device;
+    if (int reason = OpenDevice(devicePath, device)) {
         fprintf(stderr, "volmirax: %s\n", OpenFailureMessage(devicePath, (unsigned long)reason).c_str());
         return 3;
     }
-    SetRaw(device);
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        perror("volmirax: pseudo-terminal");
+    HostSide host;
+    if (!OpenHostSide(host) || symlink(host.slavePath.c_str(), link.c_str()) != 0) {
+        fprintf(stderr, "volmirax: the host's side at %s: %s\n", link.c_str(), strerror(errno));
+        ReleaseDevice(device);
         return 1;
     }
-    const std::string slavePath = ptsname(master);
-    // Kept open, so that the line stays up between the host's opens and
-    // its settings can be read.
-    const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    SetRaw(slave);
-    unlink(link.c_str());
-    if (symlink(slavePath.c_str(), link.c_str()) != 0) {
-        perror("volmirax: link");
-        return 1;
-    }
-    fprintf(stderr, "volmirax: tap %s <-> %s (host side %s)\n", link.c_str(), devicePath.c_str(), slavePath.c_str());
-    signal(SIGINT, [](int) { g_stop = 1; });
-    signal(SIGTERM, [](int) { g_stop = 1; });
-
-    LineDecoder decoder;
-    tcflag_t flags = 0;
-    speed_t speed = 0;
-    const double t0 = NowSeconds();
-    unsigned char buf[4096];
-    while (!g_stop) {
-        FollowSettings(slave, device, flags, speed);
-        pollfd p[2] = {{master, POLLIN, 0}, {device, POLLIN, 0}};
-        // settings are looked at again at least every 50 ms, and before any
-        // byte the host writes goes on
-        if (poll(p, 2, 50) <= 0)
-            continue;
-        if (p[0].revents & POLLIN) {
-            ssize_t n = read(master, buf, sizeof buf);
-            if (n > 0) {
-                FollowSettings(slave, device, flags, speed);
-                if (!WriteAll(device, buf, (size_t)n))
-                    break;
-                Trace(trace, t0, decoder.Feed(LineDecoder::HOST_TO_DEVICE, Bytes(buf, buf + n)));
-            }
-        }
-        if (p[1].revents & POLLIN) {
-            ssize_t n = read(device, buf, sizeof buf);
-            if (n > 0) {
-                WriteAll(master, buf, (size_t)n);
-                Trace(trace, t0, decoder.Feed(LineDecoder::DEVICE_TO_HOST, Bytes(buf, buf + n)));
-            }
-        }
-        if (p[1].revents & (POLLHUP | POLLERR)) {
-            fprintf(stderr, "volmirax: the device has gone\n");
-            break;
-        }
-    }
-    unlink(link.c_str());
-    close(slave);
-    close(master);
-    close(device);
-    return 0;
+    fprintf(stderr, "volmirax: tap %s <-> %s (host side %s)\n", link.c_str(), devicePath.c_str(),
+            host.slavePath.c_str());
+    const int status = Forward(device.fd, host, trace);
+    // the link is removed only while it is still the one this tap made
+    char target[4096];
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n > 0 && host.slavePath == std::string(target, (size_t)n))
+        unlink(link.c_str());
+    close(host.slave);
+    close(host.master);
+    ReleaseDevice(device);
+    return status;
 }

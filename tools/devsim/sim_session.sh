@@ -32,8 +32,11 @@ wine_prefix() {
             exit 77
         fi
         mkdir -p "$tmp/bin"
-        printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' >"$tmp/bin/wine"
-        chmod +x "$tmp/bin/wine"
+        # Debian's launcher takes the 32-bit loader whenever it is installed
+        for launcher in wine wine-stable; do
+            printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' >"$tmp/bin/$launcher"
+            chmod +x "$tmp/bin/$launcher"
+        done
         export PATH=$tmp/bin:$PATH
     fi
     export WINEPREFIX=$tmp/prefix WINEDEBUG=-all WINEARCH=$1
