@@ -112,8 +112,13 @@ int main(int argc, char **argv)
     fflush(stdout);
 
     const int64_t t0 = NowUs();
+    int64_t orphanCheckAt = t0;
     std::vector<Output> queue;
     while (!g_stop) {
+        if (NowUs() >= orphanCheckAt) {
+            ReleaseOrphanedExclusive(pty);
+            orphanCheckAt = NowUs() + 100000;
+        }
         // wakes for the next byte due to the microsecond, so that a paced
         // line keeps its rate
         int64_t wait = 200000;

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -34,6 +36,20 @@ bool OpenPty(Pty &p, const std::string &link)
             return false;
     }
     return true;
+}
+
+void ReleaseOrphanedExclusive(const Pty &p)
+{
+    int exclusive = 0;
+    if (ioctl(p.slave, TIOCGEXCL, &exclusive) != 0 || !exclusive)
+        return;
+    // Whoever holds the line exclusively also holds its lock (the library
+    // and the tap take the lock first), and a lock goes with its holder. A
+    // lock that this end can take is nobody's: the holder has died.
+    if (flock(p.slave, LOCK_EX | LOCK_NB) != 0)
+        return;
+    ioctl(p.slave, TIOCNXCL);
+    flock(p.slave, LOCK_UN);
 }
 
 void ClosePty(Pty &p)

@@ -12,6 +12,10 @@ struct Pty {
 // A new pseudo-terminal, with `link` (if not empty) pointing at its slave.
 bool OpenPty(Pty &p, const std::string &link);
 void ClosePty(Pty &p);
+// A host that died with the line open leaves it in exclusive mode, so that
+// only root could open it again: clears that mode when no live open holds
+// the line.
+void ReleaseOrphanedExclusive(const Pty &p);
 // The line settings the host has set, as "baud=9600 bits=8 parity=0 ...".
 std::string LineReport(int fd);
 
