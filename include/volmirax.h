@@ -12,6 +12,10 @@
  *                    s1 * 256 + s2 - 0x3030 ("01" gives 1, "10" gives 256);
  *                    it can be 0 or coincide with a library code.
  *
+ * A handle that is not an open port (garbage, a copy of a closed one) is
+ * refused by every call: ERR_WRITE with the system's bad-handle reason
+ * (ERROR_INVALID_HANDLE, EBADF), nothing sent; CloseComm gives 0.
+ *
  * Usable from C and C++. On Windows it includes <windows.h>; elsewhere it
  * defines HANDLE and WINAPI itself.
  */
