@@ -1,6 +1,6 @@
 // Card ejection: "3", pm. No reply data is returned.
 #include "volmirax.h"
-#include "command_timeouts.h"
+#include "commands/command_timeouts.h"
 
 extern "C" int WINAPI EjectCard(HANDLE hPort, int pm)
 {

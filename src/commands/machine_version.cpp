@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "volmirax.h"
-#include "command_timeouts.h"
+#include "commands/command_timeouts.h"
 
 extern "C" int WINAPI GetMachineVersion(HANDLE hPort, unsigned char *version)
 {

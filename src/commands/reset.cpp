@@ -1,6 +1,6 @@
 // Reset: "0", pm, "3240", d1..d7. Reply data is discarded.
 #include "volmirax.h"
-#include "command_timeouts.h"
+#include "commands/command_timeouts.h"
 
 extern "C" int WINAPI ReSet(HANDLE hPort, int pm, int d1, int d2, int d3, int d4,
                             int d5, int d6, int d7)

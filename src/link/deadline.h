@@ -7,7 +7,7 @@
 
 #include <stdint.h>
 
-#include "link.h"
+#include "link/link.h"
 
 struct Deadline {
     uint32_t start;

@@ -1,6 +1,6 @@
 // The link seam: everything a platform provides to the protocol, and
-// nothing else. One implementation per platform (link_win32.cpp,
-// link_posix.cpp); the unit tests and the fuzzer link a scripted fake.
+// nothing else. One implementation per platform (windows/link_win32.cpp,
+// posix/link_posix.cpp); the unit tests and the fuzzer link a scripted fake.
 // The waits built on these operations are in wait.h.
 #ifndef VOLMIRAX_LINK_H
 #define VOLMIRAX_LINK_H
@@ -25,9 +25,9 @@ int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count);
 // tell).
 unsigned PendingBytes(HANDLE port);
 
-// Discard pending input / output. Always 0.
-int PurgeRx(HANDLE port);
-int PurgeTx(HANDLE port);
+// Discards what is pending in the driver: received bytes first, then bytes
+// not yet sent. An exchange starts from empty queues.
+void Purge(HANDLE port);
 
 // Milliseconds from a free-running 32-bit clock. Elapsed times are
 // differences taken modulo 2^32 and read as signed (deadline.h).

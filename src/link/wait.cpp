@@ -1,4 +1,4 @@
-#include "wait.h"
+#include "link/wait.h"
 
 void BeginWait(Wait *w, HANDLE port, int32_t timeoutMs)
 {

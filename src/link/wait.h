@@ -5,8 +5,8 @@
 #ifndef VOLMIRAX_WAIT_H
 #define VOLMIRAX_WAIT_H
 
-#include "deadline.h"
-#include "link.h"
+#include "link/deadline.h"
+#include "link/link.h"
 
 struct Wait {
     HANDLE port;

@@ -1,4 +1,4 @@
-#include "frame.h"
+#include "protocol/frame.h"
 
 #include <string.h>
 

@@ -3,8 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../link/wait.h"
-#include "frame.h"
+#include "link/wait.h"
+#include "protocol/frame.h"
 
 namespace {
 
@@ -100,8 +100,7 @@ extern "C" int WINAPI SendCmd(HANDLE hPort, const unsigned char *cmd, unsigned i
     unsigned char reply[REPLY_BUFFER_SIZE];
     memset(reply, 0, sizeof reply);
 
-    PurgeRx(hPort);
-    PurgeTx(hPort);
+    Purge(hPort);
     int rc = WriteCommandFrame(hPort, cmd, cmdLen);
     if (rc != 0)
         return rc;
@@ -117,8 +116,7 @@ extern "C" int WINAPI SendCmd(HANDLE hPort, const unsigned char *cmd, unsigned i
         return ERR_NO_ACK;
 
     // Whatever followed the acknowledgement is dropped here.
-    PurgeRx(hPort);
-    PurgeTx(hPort);
+    Purge(hPort);
     rc = WriteBytes(hPort, kRequest, sizeof kRequest);
     if (rc != 0)
         return rc;

@@ -1,15 +1,14 @@
 // The abort exchange: DLE EOT CR out, the same three bytes back.
 #include <string.h>
 
-#include "../link/wait.h"
-#include "frame.h"
+#include "link/wait.h"
+#include "protocol/frame.h"
 
 extern "C" int WINAPI SendEot(HANDLE hPort, int eotTimeout)
 {
     if (hPort == 0)
         return ERR_NO_PORT;
-    PurgeRx(hPort);
-    PurgeTx(hPort);
+    Purge(hPort);
     int rc = WriteBytes(hPort, kAbort, sizeof kAbort);
     if (rc != 0)
         return rc;

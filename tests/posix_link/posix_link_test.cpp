@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "../../src/link/posix_port.h"
-#include "../../src/link/wait.h"
+#include "link/posix/posix_port.h"
+#include "link/wait.h"
 #include "virtual_line.h"
 #include "wire_model.h"
 
@@ -212,6 +212,6 @@ TEST_F(PosixLinkTest, PurgesClearTheReadAhead)
     line.Send({1, 2, 3});
     line.AdvanceTo(10000);
     EXPECT_EQ(PendingBytes(Port()), 3u);
-    PurgeRx(Port());
+    Purge(Port());
     EXPECT_EQ(PendingBytes(Port()), 0u);
 }

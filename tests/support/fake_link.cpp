@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "../../src/link/link.h"
-#include "../../src/link/message_pump.h"
+#include "link/link.h"
+#include "link/windows/message_pump.h"
 #include "fake_messages.h"
 #include "wire_model.h"
 
@@ -86,18 +86,12 @@ unsigned PendingBytes(HANDLE)
     return static_cast<unsigned>(g_link->rx.size());
 }
 
-int PurgeRx(HANDLE)
+void Purge(HANDLE)
 {
     g_link->Deliver();
     g_link->rx.clear();
     g_link->Record("purge-rx");
-    return 0;
-}
-
-int PurgeTx(HANDLE)
-{
     g_link->Record("purge-tx");
-    return 0;
 }
 
 uint32_t TickCount(void) { return g_link->now; }

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "../../src/link/message_queue.h"
+#include "link/windows/message_queue.h"
 
 struct FakeMessages {
     std::deque<QueuedMessage> queue;  // posted, not yet taken

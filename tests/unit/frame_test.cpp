@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "../../src/protocol/frame.h"
+#include "protocol/frame.h"
 #include "fake_link.h"
 
 TEST(ComputeBcc, XorFromZero)

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "../../src/link/held_messages.h"
-#include "../../src/link/wait.h"
+#include "link/windows/held_messages.h"
+#include "link/wait.h"
 #include "exchange_fixture.h"
 #include "fake_messages.h"
 

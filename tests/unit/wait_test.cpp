@@ -1,4 +1,4 @@
-#include "../../src/link/wait.h"
+#include "link/wait.h"
 #include "exchange_fixture.h"
 
 TEST_F(ExchangeTest, WaitReachedAtOnceWhenBytesAreQueued)

@@ -15,6 +15,8 @@
 
 #include <vector>
 
+#include "clock.h"
+#include "posix_line.h"
 #include "serial_ports.h"
 #include "wire_model.h"
 
@@ -35,12 +37,7 @@ void CatchEndings()
         sigaction(sig, &sa, nullptr);
 }
 
-double NowSeconds()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+double NowSeconds() { return MonotonicUs() / 1e6; }
 
 // Bytes on their way in one direction, held while the receiving side does
 // not take them. Past kHeld the newest are dropped, as a UART that nobody
@@ -97,18 +94,6 @@ void FollowSettings(int hostSide, int device, tcflag_t &lastFlags, speed_t &last
     cfsetispeed(&d, speed);
     cfsetospeed(&d, speed);
     tcsetattr(device, TCSANOW, &d);
-}
-
-void SetRaw(int fd)
-{
-    termios t;
-    if (tcgetattr(fd, &t) != 0)
-        return;
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    tcsetattr(fd, TCSANOW, &t);
 }
 
 // The trace: false once it can no longer be written (a closed pipe).
@@ -171,19 +156,9 @@ struct Device {
 
 int OpenDevice(const std::string &path, Device &d)
 {
-    d.fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    int reason = d.fd < 0 ? errno : 0;
-    if (d.fd >= 0 && !isatty(d.fd))
-        reason = ENOTTY;
-    else if (d.fd >= 0 && flock(d.fd, LOCK_EX | LOCK_NB) != 0)
-        reason = EBUSY;
-    if (reason != 0) {
-        if (d.fd >= 0)
-            close(d.fd);
-        d.fd = -1;
-        return (int)reason;
-    }
-    ioctl(d.fd, TIOCEXCL);
+    d.fd = OpenExclusive(path);
+    if (d.fd < 0)
+        return errno;
     d.saved = tcgetattr(d.fd, &d.before) == 0;
     SetRaw(d.fd);
     return 0;
@@ -198,27 +173,9 @@ void ReleaseDevice(Device &d)
     close(d.fd);
 }
 
-// The host's side: a pseudo-terminal, its slave kept open so that the line
-// stays up between the host's opens and its settings can be read.
-struct HostSide {
-    int master = -1, slave = -1;
-    std::string slavePath;
-};
-
-bool OpenHostSide(HostSide &h)
-{
-    h.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (h.master < 0 || grantpt(h.master) != 0 || unlockpt(h.master) != 0)
-        return false;
-    h.slavePath = ptsname(h.master);
-    h.slave = open(h.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    SetRaw(h.slave);
-    return h.slave >= 0;
-}
-
 // Forwards both ways until a signal or the device's end: 0, or 1 when the
 // device has gone (with a message).
-int Forward(int device, const HostSide &host, FILE *trace)
+int Forward(int device, const PseudoTerminal &host, FILE *trace)
 {
     LineDecoder decoder;
     Pending toDevice, toHost;
@@ -282,22 +239,23 @@ int RunTap(const std::string &devicePath, const std::string &link, FILE *trace)
         fprintf(stderr, "volmirax: %s\n", OpenFailureMessage(devicePath, (unsigned long)reason).c_str());
         return 3;
     }
-    HostSide host;
-    if (!OpenHostSide(host) || symlink(host.slavePath.c_str(), link.c_str()) != 0) {
+    // the host's side; its slave is held open so that the line stays up
+    // between the host's opens and the host's settings can be read
+    PseudoTerminal host;
+    if (!OpenPseudoTerminal(host) || symlink(host.path.c_str(), link.c_str()) != 0) {
         fprintf(stderr, "volmirax: the host's side at %s: %s\n", link.c_str(), strerror(errno));
         ReleaseDevice(device);
         return 1;
     }
     fprintf(stderr, "volmirax: tap %s <-> %s (host side %s)\n", link.c_str(), devicePath.c_str(),
-            host.slavePath.c_str());
+            host.path.c_str());
     const int status = Forward(device.fd, host, trace);
     // the link is removed only while it is still the one this tap made
     char target[4096];
     const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    if (n > 0 && host.slavePath == std::string(target, (size_t)n))
+    if (n > 0 && host.path == std::string(target, (size_t)n))
         unlink(link.c_str());
-    close(host.slave);
-    close(host.master);
+    ClosePseudoTerminal(host);
     ReleaseDevice(device);
     return status;
 }

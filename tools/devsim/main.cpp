@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "clock.h"
 #include "device.h"
 #include "pty_line.h"
 #include "wire_model.h"
@@ -32,12 +33,7 @@ namespace {
 
 volatile sig_atomic_t g_stop = 0;
 
-int64_t NowUs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
-}
+int64_t NowUs() { return MonotonicUs(); }
 
 void Trace(FILE *f, int64_t t0, const char *dir, const Bytes &b, const std::string &what)
 {

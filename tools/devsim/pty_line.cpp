@@ -10,32 +10,19 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "../../src/link/line_mode.h"
+#include "link/port_settings.h"
 
 
 bool OpenPty(Pty &p, const std::string &link)
 {
-    p.master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (p.master < 0 || grantpt(p.master) != 0 || unlockpt(p.master) != 0)
-        return false;
-    p.path = ptsname(p.master);
-    p.slave = open(p.path.c_str(), O_RDWR | O_NOCTTY);
-    if (p.slave < 0)
+    if (!OpenPseudoTerminal(p))
         return false;
     termios t;
     tcgetattr(p.slave, &t);
-    cfmakeraw(&t);
     cfsetispeed(&t, B9600);
     cfsetospeed(&t, B9600);
     tcsetattr(p.slave, TCSANOW, &t);
-    fcntl(p.master, F_SETFL, fcntl(p.master, F_GETFL) | O_NONBLOCK);
-    if (!link.empty()) {
-        std::string tmp = link + ".new";
-        unlink(tmp.c_str());
-        if (symlink(p.path.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), link.c_str()) != 0)
-            return false;
-    }
-    return true;
+    return link.empty() || ReplaceLink(p.path, link);
 }
 
 void ReleaseOrphanedExclusive(const Pty &p)
@@ -52,14 +39,7 @@ void ReleaseOrphanedExclusive(const Pty &p)
     flock(p.slave, LOCK_UN);
 }
 
-void ClosePty(Pty &p)
-{
-    if (p.slave >= 0)
-        close(p.slave);
-    if (p.master >= 0)
-        close(p.master);
-    p.slave = p.master = -1;
-}
+void ClosePty(Pty &p) { ClosePseudoTerminal(p); }
 
 std::string LineReport(int fd)
 {

@@ -3,11 +3,11 @@
 
 #include <string>
 
-struct Pty {
-    int master = -1;
-    int slave = -1;  // held open so that the master never sees a hang-up between hosts
-    std::string path;
-};
+#include "posix_line.h"
+
+// The slave side is held open by the simulator, so that the master never
+// sees a hang-up between hosts.
+using Pty = PseudoTerminal;
 
 // A new pseudo-terminal, with `link` (if not empty) pointing at its slave.
 bool OpenPty(Pty &p, const std::string &link);

@@ -2,8 +2,8 @@
 #include <stdio.h>
 #include <windows.h>
 
-#include "line_mode.h"
-#include "link.h"
+#include "link/port_settings.h"
+#include "link/link.h"
 
 static int SetLineSettings(HANDLE handle, const char *mode)
 {
@@ -68,8 +68,7 @@ extern "C" HANDLE WINAPI OpenComm(int port, int baud)
         SetLastError(reason);
         return NULL;
     }
-    PurgeRx(handle);
-    PurgeTx(handle);
+    Purge(handle);
     return handle;
 }
 

@@ -2,8 +2,8 @@
 // synchronous I/O, so every call here completes before it returns.
 #include <windows.h>
 
-#include "link.h"
-#include "message_pump.h"
+#include "link/link.h"
+#include "link/windows/message_pump.h"
 
 int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
 {
@@ -32,16 +32,10 @@ unsigned PendingBytes(HANDLE port)
     return stat.cbInQue;
 }
 
-int PurgeRx(HANDLE port)
+void Purge(HANDLE port)
 {
     PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR);
-    return 0;
-}
-
-int PurgeTx(HANDLE port)
-{
     PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
-    return 0;
 }
 
 uint32_t TickCount(void)

@@ -4,7 +4,7 @@
 
 #include <termios.h>
 
-#include "line_mode.h"
+#include "link/port_settings.h"
 
 // The termios speed of a supported rate (as SupportedBaud gives it).
 static inline speed_t SpeedOfBaud(int baud)

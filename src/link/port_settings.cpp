@@ -1,4 +1,4 @@
-#include "line_mode.h"
+#include "link/port_settings.h"
 
 #include <stdio.h>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "../../src/link/line_mode.h"
+#include "link/port_settings.h"
 
 struct ModeCase {
     int baud;

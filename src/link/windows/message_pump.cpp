@@ -1,9 +1,9 @@
-#include "message_pump.h"
+#include "link/windows/message_pump.h"
 
 #include <stdlib.h>
 
-#include "held_messages.h"
-#include "message_queue.h"
+#include "link/windows/held_messages.h"
+#include "link/windows/message_queue.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-#include "posix_port.h"
+#include "link/posix/posix_port.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The calling thread's message queue through the Win32 calls.
 #include <windows.h>
 
-#include "message_queue.h"
+#include "link/windows/message_queue.h"
 
 // Removes the next message for `window` (NULL: any; (HWND)-1: only those
 // of the thread itself).

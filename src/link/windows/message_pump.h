@@ -20,7 +20,7 @@
 #ifndef VOLMIRAX_MESSAGE_PUMP_H
 #define VOLMIRAX_MESSAGE_PUMP_H
 
-#include "link.h"
+#include "link/link.h"
 
 // One pass; what it keeps goes into state->kept (a HeldMessages record).
 void PumpMessages(IdleState *state);

@@ -1,7 +1,8 @@
-// The line settings that every port is opened with, shared by the
-// platform implementations of the port lifecycle.
-#ifndef VOLMIRAX_LINE_MODE_H
-#define VOLMIRAX_LINE_MODE_H
+// The settings every port is opened with, shared by the platform
+// implementations of the port lifecycle: the rates and the mode string of
+// the line, the driver's time-outs and its queue sizes.
+#ifndef VOLMIRAX_PORT_SETTINGS_H
+#define VOLMIRAX_PORT_SETTINGS_H
 
 // The rates a port opens at, in the order they are looked up. Any other
 // requested rate opens at 9600. Expanded once per use, so each platform's

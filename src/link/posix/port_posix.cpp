@@ -7,10 +7,10 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "line_mode.h"
-#include "link.h"
-#include "posix_port.h"
-#include "posix_speed.h"
+#include "link/port_settings.h"
+#include "link/link.h"
+#include "link/posix/posix_port.h"
+#include "link/posix/posix_speed.h"
 
 namespace {
 
@@ -79,8 +79,7 @@ extern "C" HANDLE OpenCommPath(const char *device, int baud)
     p->gone = 0;
     p->start = p->end = 0;
     HANDLE port = AddPort(p);
-    PurgeRx(port);
-    PurgeTx(port);
+    Purge(port);
     return port;
 }
 

@@ -10,10 +10,10 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "deadline.h"
-#include "line_mode.h"
-#include "link.h"
-#include "posix_port.h"
+#include "link/deadline.h"
+#include "link/port_settings.h"
+#include "link/link.h"
+#include "link/posix/posix_port.h"
 
 namespace {
 
@@ -192,23 +192,15 @@ unsigned PendingBytes(HANDLE port)
     return Buffered(p);
 }
 
-int PurgeRx(HANDLE port)
+void Purge(HANDLE port)
 {
     PosixPort *p = FindPort(port);
     if (p == 0)
-        return 0;
+        return;
     tcflush(p->fd, TCIFLUSH);
     p->start = p->end = 0;
     p->gone = 0;  // looked at again by the next read
-    return 0;
-}
-
-int PurgeTx(HANDLE port)
-{
-    const PosixPort *p = FindPort(port);
-    if (p != 0)
-        tcflush(p->fd, TCOFLUSH);
-    return 0;
+    tcflush(p->fd, TCOFLUSH);
 }
 
 uint32_t TickCount(void)
