@@ -69,7 +69,10 @@ void Soak(HANDLE h, int rounds)
         const auto &m = mix[i % kinds];
         unsigned char cmd[3] = {(unsigned char)m.code[0], '0', (unsigned char)('0' + i % 10)};
         unsigned len = 0;
-        int rc = lib.SendCmd(h, cmd, 3, data, &len, 500, 500, 100);
+        // no case of the mix times out, so generous time-outs cost nothing;
+        // under Wine on a busy machine a 300-byte reply read a byte a pass
+        // can take longer than half a second
+        int rc = lib.SendCmd(h, cmd, 3, data, &len, 2000, 3000, 100);
         if (rc != m.rc && ++wrong <= 5)
             Check(false, "soak: exchange " + std::to_string(i) + " with '" + m.behaviour + "'", Code(rc));
     }
