@@ -1,6 +1,8 @@
 #include "reference_host.h"
 
+#include "clock.h"
 #include "fd_io.h"
+#include "posix_line.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,12 +15,7 @@ namespace {
 
 int Fd(HANDLE h) { return (int)(intptr_t)h - 1; }
 
-long long NowMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
+long long NowMs() { return MonotonicMs(); }
 
 speed_t Speed(int baud)
 {
@@ -36,9 +33,9 @@ HANDLE Open(const char *path, int baud)
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return nullptr;
+    SetRaw(fd);
     termios t;
     tcgetattr(fd, &t);
-    cfmakeraw(&t);
     cfsetspeed(&t, Speed(baud));
     tcsetattr(fd, TCSANOW, &t);
     return (HANDLE)(intptr_t)(fd + 1);

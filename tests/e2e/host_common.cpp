@@ -1,5 +1,6 @@
 // Shared by the end-to-end cases: the library under test, the checks, the
 // simulator's control channel and one exchange with guarded buffers.
+#include "clock.h"
 #include "host.h"
 
 #include <cstdlib>
@@ -40,19 +41,7 @@ void CheckRc(int rc, int want, const std::string &name)
     Check(rc == want, name, rc == want ? "" : "got " + Code(rc) + ", want " + Code(want));
 }
 
-long long NowMs()
-{
-#ifdef _WIN32
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return c.QuadPart * 1000 / f.QuadPart;
-#else
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-#endif
-}
+long long NowMs() { return MonotonicMs(); }
 
 HANDLE Open(int baud)
 {

@@ -66,17 +66,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int aborts = 0;
     Bytes lastFrame;
     link.onWrite = [&](FakeLink &l, const Bytes &w) {
-        if (w == Bytes{0x10, 0x04, 0x0D})
+        if (w == wire::kAbort)
             ++aborts;
-        if (!w.empty() && w[0] == 0x02)
+        if (!w.empty() && w[0] == wire::STX)
             lastFrame = w;
         const int mode = in.Byte() % MODE_COUNT;
         const uint32_t delay = in.U16() % 5000, spacing = in.Byte() % 30;
         switch (mode) {
         case MODE_RAW: l.Send(in.Bytes(in.Byte()), delay, spacing); break;
-        case MODE_ACK: l.Send({0x06, in.Byte()}, delay, spacing); break;
+        case MODE_ACK: l.Send({wire::ACK, in.Byte()}, delay, spacing); break;
         case MODE_REPLY: l.Send(Reply(in, lastFrame), delay, spacing); break;
-        case MODE_ECHO: l.Send({0x10, 0x04, 0x0D}, delay, spacing); break;
+        case MODE_ECHO: l.Send(wire::kAbort, delay, spacing); break;
         default: break;
         }
     };

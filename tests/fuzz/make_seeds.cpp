@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "wire_model.h"
 
 using Bytes = std::vector<unsigned char>;
 
@@ -26,7 +27,7 @@ static Bytes Header(int op, unsigned ack, unsigned reply, unsigned eot, const st
     return b;
 }
 
-static void Ack(Bytes &b) { b.insert(b.end(), {MODE_ACK, 5, 0, 0, 0x0D}); }
+static void Ack(Bytes &b) { b.insert(b.end(), {MODE_ACK, 5, 0, 0, wire::CR}); }
 static void Reply(Bytes &b, char marker, const char *status, unsigned dataLen, unsigned char fill, unsigned flags = 0)
 {
     b.insert(b.end(), {MODE_REPLY, 5, 0, 0, (unsigned char)marker, (unsigned char)status[0], (unsigned char)status[1]});

@@ -13,7 +13,7 @@
 
 namespace {
 
-const Bytes kAbort = {0x10, 0x04, 0x0D};
+using wire::kAbort;
 
 class PosixLinkTest : public ::testing::Test {
 protected:
@@ -24,7 +24,7 @@ protected:
     // fully arrived, after its think time.
     bool ackSilent = false, eotSilent = false;
     int64_t ackThinkUs = 5000, replyThinkUs = 5000;
-    Bytes ack = {0x06, 0x0D};
+    Bytes ack = wire::kAck;
     Bytes reply;
     Bytes heard;
 
@@ -38,11 +38,11 @@ protected:
         reply = ReplyFrame('P', '3', '0', {'0', '0'});
         line.onByte = [this](VirtualLine &l, unsigned char b) {
             heard.push_back(b);
-            if (b != 0x0D)
+            if (b != wire::CR)
                 return;
-            if (heard[0] == 0x02 && !ackSilent)
+            if (heard[0] == wire::STX && !ackSilent)
                 l.Send(ack, ackThinkUs);
-            else if (heard == Bytes{0x05, 0x0D})
+            else if (heard == wire::kRequest)
                 l.Send(reply, replyThinkUs);
             else if (heard == kAbort && !eotSilent)
                 l.Send(kAbort, 1000);
@@ -77,8 +77,7 @@ TEST_F(PosixLinkTest, ALongCommandHasLeftBeforeTheAcknowledgementTimeStarts)
     cmd[1] = '0';
     EXPECT_EQ(SendCmd(Port(), cmd.data(), 900, nullptr, nullptr, 200, 1000, 500), 0);
     Bytes expected = CommandFrame(cmd);
-    expected.push_back(0x05);
-    expected.push_back(0x0D);
+    expected.insert(expected.end(), wire::kRequest.begin(), wire::kRequest.end());
     EXPECT_EQ(line.received, expected) << "no abort, nothing cut";
 }
 
@@ -128,7 +127,7 @@ TEST_F(PosixLinkTest, TheAbortNeverCutsAFrameShort)
 
 TEST_F(PosixLinkTest, APartlyThereAcknowledgementIsWaitedForAsleep)
 {
-    line.Send({0x06});  // one byte of two, and nothing more
+    line.Send({wire::ACK});  // one byte of two, and nothing more
     const int before = line.polls + line.sleeps;
     EXPECT_EQ(WaitForBytes(Port(), 2, 1000), 0);
     EXPECT_EQ(NowMs(), 1000);
@@ -137,8 +136,8 @@ TEST_F(PosixLinkTest, APartlyThereAcknowledgementIsWaitedForAsleep)
 
 TEST_F(PosixLinkTest, TheSecondAcknowledgementByteIsSeenAsItArrives)
 {
-    line.Send({0x06});
-    line.Send({0x0D}, 300000);
+    line.Send({wire::ACK});
+    line.Send({wire::CR}, 300000);
     EXPECT_EQ(WaitForBytes(Port(), 2, 1000), 1);
     EXPECT_EQ(line.nowUs, 300000 + 1042) << "woken by the byte itself";
 }
@@ -154,9 +153,9 @@ TEST_F(PosixLinkTest, RepliesArrivingInBatchesCostFewSystemCalls)
     int batches = 0;
     line.onByte = [&](VirtualLine &l, unsigned char b) {
         heard.push_back(b);
-        if (b != 0x0D)
+        if (b != wire::CR)
             return;
-        if (heard[0] == 0x02) {
+        if (heard[0] == wire::STX) {
             l.Send(ack, 1000);
         } else {
             for (size_t at = 0; at < reply.size(); at += 32, ++batches) {

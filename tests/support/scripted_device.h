@@ -9,14 +9,14 @@
 
 struct ScriptedDevice {
     bool ackSilent = false;
-    Bytes ack = {0x06, 0x0D};
+    Bytes ack = wire::kAck;
     uint32_t ackDelay = 5;
     Bytes afterAck;              // sent right after the acknowledgement
     bool replySilent = false;
     Bytes reply;                 // the whole reply, its CR included
     uint32_t replyDelay = 5, replySpacing = 0;
     bool eotSilent = false;
-    Bytes eotEcho = {0x10, 0x04, 0x0D};
+    Bytes eotEcho = wire::kAbort;
     uint32_t eotDelay = 2;
 
     void Attach(FakeLink &link);

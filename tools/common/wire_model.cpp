@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-namespace {
+using namespace wire;
 
-const unsigned char STX = 0x02, ETX = 0x03, EOT = 0x04, ENQ = 0x05, ACK = 0x06, DLE = 0x10, CR = 0x0D;
+namespace {
 
 std::string Text(const Bytes &b, size_t from, size_t to)
 {
@@ -104,9 +104,9 @@ std::string Describe(const Bytes &m)
 {
     if (m.empty())
         return "";
-    if (m == Bytes{ENQ, CR})
+    if (m == kRequest)
         return "request (ENQ CR)";
-    if (m == Bytes{DLE, EOT, CR})
+    if (m == kAbort)
         return "abort (DLE EOT CR)";
     if (m.size() == 2 && m[0] == ACK)
         return "acknowledgement (ACK)";
@@ -129,6 +129,25 @@ std::string Describe(const Bytes &m)
            Text(m, 6, end - 2) + ", " + check;
 }
 
+HostSplitter::Kind HostSplitter::Add(unsigned char c, Bytes &done)
+{
+    pending_.push_back(c);
+    Kind kind = PARTIAL;
+    if (pending_[0] == STX)
+        kind = EndsCommandFrame(pending_) ? COMMAND : pending_.size() > 4096 ? OVERLONG : PARTIAL;
+    else if (pending_ == kRequest)
+        kind = REQUEST;
+    else if (pending_ == kAbort)
+        kind = ABORT;
+    else if (!(pending_ == Bytes{ENQ} || pending_ == Bytes{DLE} || pending_ == Bytes{DLE, EOT}))
+        kind = NOISE;
+    if (kind != PARTIAL) {
+        done.swap(pending_);
+        pending_.clear();
+    }
+    return kind;
+}
+
 std::vector<LineDecoder::Message> LineDecoder::Feed(Direction d, const Bytes &bytes)
 {
     std::vector<Message> out;
@@ -138,25 +157,25 @@ std::vector<LineDecoder::Message> LineDecoder::Feed(Direction d, const Bytes &by
     };
     for (unsigned char c : bytes) {
         if (d == HOST_TO_DEVICE) {
-            Bytes &p = host_;
-            p.push_back(c);
-            if (p[0] == STX) {
-                if (EndsCommandFrame(p)) {
-                    expect_ = AWAIT_ACK;
-                    device_.clear();
-                    emit(p, Describe(p));
-                } else if (p.size() > 4096) {
-                    emit(p, "noise");
-                }
-            } else if (p == Bytes{ENQ, CR}) {
+            Bytes p;
+            switch (host_.Add(c, p)) {
+            case HostSplitter::PARTIAL: break;
+            case HostSplitter::COMMAND:
+                expect_ = AWAIT_ACK;
+                device_.clear();
+                emit(p, Describe(p));
+                break;
+            case HostSplitter::REQUEST:
                 expect_ = AWAIT_REPLY;
                 emit(p, Describe(p));
-            } else if (p == Bytes{DLE, EOT, CR}) {
+                break;
+            case HostSplitter::ABORT:
                 expect_ = AWAIT_ECHO;
                 device_.clear();
                 emit(p, Describe(p));
-            } else if (!(p == Bytes{ENQ} || p == Bytes{DLE} || p == Bytes{DLE, EOT})) {
-                emit(p, "noise");
+                break;
+            case HostSplitter::NOISE:
+            case HostSplitter::OVERLONG: emit(p, "noise"); break;
             }
         } else {
             Bytes &p = device_;
@@ -165,7 +184,7 @@ std::vector<LineDecoder::Message> LineDecoder::Feed(Direction d, const Bytes &by
                 (expect_ == AWAIT_REPLY && c == CR)) {
                 const Expect was = expect_;
                 expect_ = AWAIT_NOTHING;
-                emit(p, was == AWAIT_ECHO && p != Bytes{DLE, EOT, CR} ? "abort echo, wrong"
+                emit(p, was == AWAIT_ECHO && p != kAbort ? "abort echo, wrong"
                         : was == AWAIT_ECHO                            ? "abort echo"
                                                                  : Describe(p));
             }

@@ -16,6 +16,16 @@
 
 using Bytes = std::vector<unsigned char>;
 
+// The protocol's byte values and fixed sequences, as the test side writes
+// them.
+namespace wire {
+const unsigned char STX = 0x02, ETX = 0x03, EOT = 0x04, ENQ = 0x05, ACK = 0x06, DLE = 0x10, CR = 0x0D,
+                    NAK = 0x15;
+const Bytes kAck = {ACK, CR};          // a well-formed acknowledgement
+const Bytes kRequest = {ENQ, CR};      // the host asks for the reply
+const Bytes kAbort = {DLE, EOT, CR};   // the host aborts; the device echoes it
+}  // namespace wire
+
 // XOR of b[from, to).
 unsigned char WireBcc(const Bytes &b, size_t from, size_t to);
 
@@ -44,6 +54,21 @@ std::string HexOf(const Bytes &b);
 // "", BCC ok", "acknowledgement (ACK)", "request (ENQ CR)", ...
 std::string Describe(const Bytes &message);
 
+// Cuts what the host sends into its sequences, a byte at a time: a command
+// frame (STX ... ETX BCC CR with a matching BCC), a request, an abort, or
+// noise (anything else; a frame past 4096 bytes is OVERLONG).
+class HostSplitter {
+public:
+    enum Kind { PARTIAL, COMMAND, REQUEST, ABORT, NOISE, OVERLONG };
+    // Adds one byte: the kind of sequence it completes, which then moves
+    // into `done`; PARTIAL while it completes none.
+    Kind Add(unsigned char c, Bytes &done);
+    const Bytes &Pending() const { return pending_; }
+
+private:
+    Bytes pending_;
+};
+
 // Cuts each direction of the line into the protocol's sequences, knowing
 // what the host asked for last: after a command frame the device's next two
 // bytes are its acknowledgement, after a request its reply runs to the
@@ -62,7 +87,8 @@ public:
 private:
     enum Expect { AWAIT_NOTHING, AWAIT_ACK, AWAIT_REPLY, AWAIT_ECHO };
     Expect expect_ = AWAIT_NOTHING;
-    Bytes host_, device_;
+    HostSplitter host_;
+    Bytes device_;
 };
 
 // One line of a trace: seconds, direction, the bytes (cut at 16), meaning.

@@ -9,9 +9,9 @@
 
 namespace devsim {
 
+using namespace wire;
+
 namespace {
-const unsigned char STX = 0x02, ETX = 0x03, EOT = 0x04, ENQ = 0x05, ACK = 0x06, NAK = 0x15,
-                    DLE = 0x10, CR = 0x0D;
 const int64_t MS = 1000;
 
 }  // namespace
@@ -75,39 +75,31 @@ void Device::Receive(const Bytes &bytes, int64_t arrived, std::vector<Output> &o
             inputBusyUntil_ = std::max(inputBusyUntil_, arrived) + (int64_t)(ByteTimeUs() + 0.5);
             now = inputBusyUntil_;
         }
-        pending_.push_back(c);
-        // A command frame: STX "C" ... ETX BCC CR, with a matching BCC.
-        if (pending_[0] == STX) {
-            size_t n = pending_.size();
-            if (c == CR && n >= 5 && pending_[n - 3] == ETX && WireBcc(pending_, 1, n - 2) == pending_[n - 2]) {
-                Bytes frame;
-                frame.swap(pending_);
-                OnFrame(frame, now, out);
-            } else if (n > 4096) {
-                pending_.clear();
+        Bytes done;
+        switch (host_.Add(c, done)) {
+        case HostSplitter::PARTIAL:
+            if (host_.Pending() == Bytes{ENQ} && !inControl_ && !cmd_.empty() && For(cmd_[0]).early) {
+                // answers the ENQ before its CR has been written
+                answeredEarly_ = true;
+                OnRequest(now, out);
             }
-            continue;
-        }
-        if (pending_ == Bytes{ENQ, CR}) {
-            pending_.clear();
+            break;
+        case HostSplitter::COMMAND: OnFrame(done, now, out); break;
+        case HostSplitter::REQUEST:
             if (answeredEarly_)
                 answeredEarly_ = false;
             else
                 OnRequest(now, out);
-        } else if (pending_ == Bytes{ENQ} && !inControl_ && !cmd_.empty() && For(cmd_[0]).early) {
-            // answers the ENQ before its CR has been written
-            answeredEarly_ = true;
-            OnRequest(now, out);
-        } else if (pending_ == Bytes{DLE, EOT, CR}) {
-            pending_.clear();
-            OnAbort(now, out);
-        } else if (!(pending_ == Bytes{ENQ} || pending_ == Bytes{DLE} || pending_ == Bytes{DLE, EOT})) {
+            break;
+        case HostSplitter::ABORT: OnAbort(now, out); break;
+        case HostSplitter::NOISE:
             // noise from the host: dropped, but kept in the wire record
             if (!inControl_) {
-                wire.insert(wire.end(), pending_.begin(), pending_.end());
-                notes.push_back("noise " + HexOf(pending_));
+                wire.insert(wire.end(), done.begin(), done.end());
+                notes.push_back("noise " + HexOf(done));
             }
-            pending_.clear();
+            break;
+        case HostSplitter::OVERLONG: break;  // a frame that never ended: dropped
         }
     }
 }

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace devsim {
+#include "wire_model.h"
 
-using Bytes = std::vector<unsigned char>;
+namespace devsim {
 
 // How the device answers one command code. Every field has a sound default;
 // the rest are scripted misbehaviour.
@@ -82,7 +82,7 @@ public:
     double ByteTimeUs() const { return paceBaud > 0 ? 10 * 1e6 / paceBaud : 0.0; }
 
 private:
-    Bytes pending_;
+    HostSplitter host_;  // the host's bytes, cut into sequences
     Bytes cmd_;               // command bytes of the current exchange
     unsigned char lastCode_ = 0;  // command code of the last frame outside control
     bool inControl_ = false;
