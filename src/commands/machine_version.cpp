@@ -2,21 +2,24 @@
 // two status bytes.
 #include <string.h>
 
-#include "volmirax.h"
 #include "commands/command_timeouts.h"
+#include "protocol/exchange.h"
 
-extern "C" int WINAPI GetMachineVersion(HANDLE hPort, unsigned char *version)
+namespace {
+
+const unsigned char kVersionCommand[2] = {'<', '0'};
+
+int QueryVersion(HANDLE hPort, unsigned char *version, TraceRecord *trace)
 {
     if (hPort == 0)
         return ERR_NO_PORT;
     if (version == 0)
         return ERR_ARGUMENT;
-    const unsigned char cmd[2] = {'<', '0'};
     // Large enough for any reply, so a long one cannot run over it.
     unsigned char data[VOLMIRAX_MAX_REPLY_DATA];
     unsigned int length = 0;
-    int rc = SendCmd(hPort, cmd, sizeof cmd, data, &length,
-                     COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT, COMMAND_EOT_TIMEOUT);
+    int rc = RunExchange(hPort, kVersionCommand, sizeof kVersionCommand, data, &length, COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT,
+                         COMMAND_EOT_TIMEOUT, trace);
     // A negative reply with status "00" also yields 0 and counts as success.
     if (rc != 0)
         return rc;
@@ -27,4 +30,15 @@ extern "C" int WINAPI GetMachineVersion(HANDLE hPort, unsigned char *version)
         memcpy(version, data + 2, copy);
     }
     return 0;
+}
+
+}  // namespace
+
+extern "C" int WINAPI GetMachineVersion(HANDLE hPort, unsigned char *version)
+{
+    TraceRecord record;
+    TraceRecord *trace = TraceBegin(&record, "GetMachineVersion", hPort);
+    TraceExchange(trace, kVersionCommand, sizeof kVersionCommand, COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT, COMMAND_EOT_TIMEOUT,
+                  version != 0, 0);
+    return TraceEnd(trace, QueryVersion(hPort, version, trace));
 }

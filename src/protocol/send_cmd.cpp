@@ -4,17 +4,19 @@
 #include <string.h>
 
 #include "link/wait.h"
+#include "protocol/exchange.h"
 #include "protocol/frame.h"
 
 namespace {
 
 // Sends the command frame, built in memory that lives only for the write.
-int WriteCommandFrame(HANDLE port, const unsigned char *cmd, unsigned cmdLen)
+int WriteCommandFrame(HANDLE port, const unsigned char *cmd, unsigned cmdLen, TraceRecord *trace)
 {
     unsigned char *frame = (unsigned char *)malloc(cmdLen + FRAME_OVERHEAD);
     if (frame == 0)
         return ERR_WRITE;  // nothing was sent
     BuildCommandFrame(cmd, cmdLen, frame);
+    TraceTx(trace, frame, cmdLen + FRAME_OVERHEAD);
     int rc = WriteBytes(port, frame, cmdLen + FRAME_OVERHEAD);
     free(frame);
     return rc;
@@ -22,12 +24,15 @@ int WriteCommandFrame(HANDLE port, const unsigned char *cmd, unsigned cmdLen)
 
 // Reads the two acknowledgement bytes once they are there; 1 when they
 // came, 0 on time-out, negative on a read failure.
-int AwaitAcknowledgement(HANDLE port, unsigned char *reply, int32_t ackTimeout)
+int AwaitAcknowledgement(HANDLE port, unsigned char *reply, int32_t ackTimeout, TraceRecord *trace)
 {
     if (!WaitForBytes(port, ACK_LENGTH, ackTimeout))
         return 0;
     int rc = ReadBytes(port, reply, ACK_LENGTH);
-    return rc != 0 ? rc : 1;
+    if (rc != 0)
+        return rc;
+    TraceRx(trace, reply, ACK_LENGTH);
+    return 1;
 }
 
 // Collects the reply frame up to its first CR, one byte per pass, each pass
@@ -36,7 +41,7 @@ int AwaitAcknowledgement(HANDLE port, unsigned char *reply, int32_t ackTimeout)
 // `*overlong` is set. 1 when the CR came, 0 on time-out, negative on a read
 // failure.
 int CollectReply(HANDLE port, unsigned char *reply, unsigned *n, int *overlong,
-                 int32_t replyTimeout)
+                 int32_t replyTimeout, TraceRecord *trace)
 {
     Wait w;
     BeginWait(&w, port, replyTimeout);
@@ -49,6 +54,7 @@ int CollectReply(HANDLE port, unsigned char *reply, unsigned *n, int *overlong,
             rc = ReadBytes(port, &reply[*n], 1);
             if (rc != 0)
                 break;
+            TraceRx(trace, &reply[*n], 1);
             if (reply[*n] == CR) {
                 rc = 1;
                 break;
@@ -88,9 +94,8 @@ int CheckReply(const unsigned char *reply, unsigned n, int overlong,
 
 }  // namespace
 
-extern "C" int WINAPI SendCmd(HANDLE hPort, const unsigned char *cmd, unsigned int cmdLen,
-                              unsigned char *replyData, unsigned int *replyLen,
-                              int ackTimeout, int replyTimeout, int eotTimeout)
+int RunExchange(HANDLE hPort, const unsigned char *cmd, unsigned cmdLen, unsigned char *replyData,
+                unsigned *replyLen, int ackTimeout, int replyTimeout, int eotTimeout, TraceRecord *trace)
 {
     if (hPort == 0)
         return ERR_NO_PORT;
@@ -101,13 +106,14 @@ extern "C" int WINAPI SendCmd(HANDLE hPort, const unsigned char *cmd, unsigned i
     memset(reply, 0, sizeof reply);
 
     Purge(hPort);
-    int rc = WriteCommandFrame(hPort, cmd, cmdLen);
+    int rc = WriteCommandFrame(hPort, cmd, cmdLen, trace);
     if (rc != 0)
         return rc;
 
-    rc = AwaitAcknowledgement(hPort, reply, ackTimeout);
+    rc = AwaitAcknowledgement(hPort, reply, ackTimeout, trace);
     if (rc == 0) {
-        SendEot(hPort, eotTimeout);
+        TraceTimeout(trace, "ack", ackTimeout);
+        RunAbort(hPort, eotTimeout, trace);
         return ERR_ACK_TIMEOUT;
     }
     if (rc < 0)
@@ -117,18 +123,31 @@ extern "C" int WINAPI SendCmd(HANDLE hPort, const unsigned char *cmd, unsigned i
 
     // Whatever followed the acknowledgement is dropped here.
     Purge(hPort);
+    TraceTx(trace, kRequest, sizeof kRequest);
     rc = WriteBytes(hPort, kRequest, sizeof kRequest);
     if (rc != 0)
         return rc;
 
     unsigned n = 0;
     int overlong = 0;
-    rc = CollectReply(hPort, reply, &n, &overlong, replyTimeout);
+    rc = CollectReply(hPort, reply, &n, &overlong, replyTimeout, trace);
     if (rc == 0) {
-        SendEot(hPort, eotTimeout);
+        TraceTimeout(trace, "reply", replyTimeout);
+        RunAbort(hPort, eotTimeout, trace);
         return ERR_REPLY_TIMEOUT;
     }
     if (rc < 0)
         return rc;
     return CheckReply(reply, n, overlong, cmd, replyData, replyLen);
+}
+
+extern "C" int WINAPI SendCmd(HANDLE hPort, const unsigned char *cmd, unsigned int cmdLen,
+                              unsigned char *replyData, unsigned int *replyLen,
+                              int ackTimeout, int replyTimeout, int eotTimeout)
+{
+    TraceRecord record;
+    TraceRecord *trace = TraceBegin(&record, "SendCmd", hPort);
+    TraceExchange(trace, cmd, cmdLen, ackTimeout, replyTimeout, eotTimeout, replyData != 0, replyLen != 0);
+    return TraceEnd(trace, RunExchange(hPort, cmd, cmdLen, replyData, replyLen, ackTimeout, replyTimeout,
+                                       eotTimeout, trace));
 }

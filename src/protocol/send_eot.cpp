@@ -2,21 +2,34 @@
 #include <string.h>
 
 #include "link/wait.h"
+#include "protocol/exchange.h"
 #include "protocol/frame.h"
 
-extern "C" int WINAPI SendEot(HANDLE hPort, int eotTimeout)
+int RunAbort(HANDLE hPort, int eotTimeout, TraceRecord *trace)
 {
     if (hPort == 0)
         return ERR_NO_PORT;
     Purge(hPort);
+    TraceTx(trace, kAbort, sizeof kAbort);
     int rc = WriteBytes(hPort, kAbort, sizeof kAbort);
     if (rc != 0)
         return rc;
-    if (!WaitForBytes(hPort, sizeof kAbort, eotTimeout))
+    if (!WaitForBytes(hPort, sizeof kAbort, eotTimeout)) {
+        TraceTimeout(trace, "echo", eotTimeout);
         return ERR_EOT_TIMEOUT;
+    }
     unsigned char echo[sizeof kAbort];
     rc = ReadBytes(hPort, echo, sizeof echo);
     if (rc != 0)
         return rc;
+    TraceRx(trace, echo, sizeof echo);
     return memcmp(echo, kAbort, sizeof kAbort) == 0 ? 0 : ERR_EOT_ECHO;
+}
+
+extern "C" int WINAPI SendEot(HANDLE hPort, int eotTimeout)
+{
+    TraceRecord record;
+    TraceRecord *trace = TraceBegin(&record, "SendEot", hPort);
+    TraceAbortArgs(trace, eotTimeout);
+    return TraceEnd(trace, RunAbort(hPort, eotTimeout, trace));
 }

@@ -9,6 +9,7 @@
 
 #include "link/port_settings.h"
 #include "link/link.h"
+#include "trace/trace.h"
 #include "link/posix/posix_port.h"
 #include "link/posix/posix_speed.h"
 
@@ -55,9 +56,7 @@ HANDLE FailOpen(int fd)
     return 0;
 }
 
-}  // namespace
-
-extern "C" HANDLE OpenCommPath(const char *device, int baud)
+HANDLE OpenPort(const char *device, int baud)
 {
     if (device == 0) {
         errno = EINVAL;
@@ -83,6 +82,18 @@ extern "C" HANDLE OpenCommPath(const char *device, int baud)
     return port;
 }
 
+}  // namespace
+
+extern "C" HANDLE OpenCommPath(const char *device, int baud)
+{
+    TraceStartOnce(device, SupportedBaud(baud));
+    HANDLE port = OpenPort(device, baud);
+    const int reason = errno;
+    TraceOpen(device, SupportedBaud(baud), port, port ? 0 : (unsigned long)reason);
+    errno = reason;
+    return port;
+}
+
 extern "C" HANDLE WINAPI OpenComm(int port, int baud)
 {
     if (port < 1) {
@@ -101,10 +112,16 @@ extern "C" int WINAPI CloseComm(HANDLE *phPort)
         return 0;
     // A handle that is not a live port is cleared too, as a failed close is
     // on Windows; errno is then EBADF.
-    const int fd = RemovePort(*phPort);
+    const HANDLE handle = *phPort;
+    const int fd = RemovePort(handle);
     *phPort = 0;
-    if (fd < 0)
-        return 0;
-    ioctl(fd, TIOCNXCL);
-    return close(fd) == 0 ? 1 : 0;
+    int closed = 0;
+    if (fd >= 0) {
+        ioctl(fd, TIOCNXCL);
+        closed = close(fd) == 0;
+    }
+    const int reason = errno;
+    TraceClose(handle, closed);
+    errno = reason;
+    return closed;
 }

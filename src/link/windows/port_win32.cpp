@@ -4,6 +4,7 @@
 
 #include "link/port_settings.h"
 #include "link/link.h"
+#include "trace/trace.h"
 
 static int SetLineSettings(HANDLE handle, const char *mode)
 {
@@ -46,17 +47,10 @@ static int ConfigurePort(HANDLE handle, const char *mode)
     return rc;
 }
 
-extern "C" HANDLE WINAPI OpenComm(int port, int baud)
+static HANDLE OpenPort(const char *name, int baud)
 {
-    if (port < 1) {
-        SetLastError(ERROR_FILE_NOT_FOUND);  // there is no COM0
-        return NULL;
-    }
     char mode[MODE_STRING_SIZE];
     BuildModeString(baud, mode);
-    // The device namespace prefix lets COM10 and above open too.
-    char name[32];
-    snprintf(name, sizeof name, "\\\\.\\COM%d", port);
 
     HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     if (handle == INVALID_HANDLE_VALUE)
@@ -72,11 +66,32 @@ extern "C" HANDLE WINAPI OpenComm(int port, int baud)
     return handle;
 }
 
+extern "C" HANDLE WINAPI OpenComm(int port, int baud)
+{
+    if (port < 1) {
+        SetLastError(ERROR_FILE_NOT_FOUND);  // there is no COM0
+        return NULL;
+    }
+    // The device namespace prefix lets COM10 and above open too.
+    char name[32];
+    snprintf(name, sizeof name, "\\\\.\\COM%d", port);
+    TraceStartOnce(name + 4, SupportedBaud(baud));
+    HANDLE handle = OpenPort(name, baud);
+    const DWORD reason = GetLastError();
+    TraceOpen(name + 4, SupportedBaud(baud), handle, handle ? 0 : reason);
+    SetLastError(reason);
+    return handle;
+}
+
 extern "C" int WINAPI CloseComm(HANDLE *phPort)
 {
     if (phPort == NULL || *phPort == NULL)
         return 0;
-    BOOL closed = CloseHandle(*phPort);
+    const HANDLE handle = *phPort;
+    const int closed = CloseHandle(handle) ? 1 : 0;
     *phPort = NULL;
-    return closed ? 1 : 0;
+    const DWORD reason = GetLastError();
+    TraceClose(handle, closed);
+    SetLastError(reason);
+    return closed;
 }

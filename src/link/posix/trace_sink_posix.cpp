@@ -1,0 +1,116 @@
+// The trace's file on Linux: appended with write(2) under a mutex, moved to
+// PATH.1 past its size limit; a file that cannot be opened is said once on
+// standard error.
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "trace/trace.h"
+#include "trace/trace_sink.h"
+
+namespace {
+
+const double kDefaultMaxMb = 32;
+
+pthread_once_t g_once = PTHREAD_ONCE_INIT;
+pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+int g_fd = -1;
+char g_path[4096];
+long long g_maxBytes;
+long long g_size;
+int64_t g_startUs;
+
+int64_t NowUs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
+}
+
+void WriteAll(const char *text, unsigned length)
+{
+    while (length > 0) {
+        const ssize_t n = write(g_fd, text, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // a full disk: the line is lost, the host goes on
+        text += n;
+        length -= (unsigned)n;
+        g_size += n;
+    }
+}
+
+int OpenFile()
+{
+    g_fd = open(g_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (g_fd < 0)
+        return 0;
+    struct stat st;
+    g_size = fstat(g_fd, &st) == 0 ? st.st_size : 0;
+    char header[512];
+    WriteAll(header, TraceHeader(header, sizeof header));
+    return 1;
+}
+
+void Start()
+{
+    const char *path = getenv("VOLMIRAX_TRACE");
+    if (path == 0 || path[0] == 0)
+        return;
+    if (strlen(path) + 3 > sizeof g_path) {
+        fprintf(stderr, "volmirax: VOLMIRAX_TRACE is too long a path; the trace is off\n");
+        return;
+    }
+    strcpy(g_path, path);
+    const char *max = getenv("VOLMIRAX_TRACE_MAX");
+    char *end = 0;
+    double mb = max ? strtod(max, &end) : 0;
+    if (max == 0 || end == max || *end != 0 || !(mb > 0))
+        mb = kDefaultMaxMb;
+    g_maxBytes = (long long)(mb * 1024 * 1024);
+    g_startUs = NowUs();
+    if (!OpenFile()) {
+        const int reason = errno;
+        fprintf(stderr, "volmirax: cannot write the trace to %s: %s; the trace is off\n", g_path,
+                strerror(reason));
+        errno = reason;
+    }
+}
+
+}  // namespace
+
+int TraceSinkStart(void)
+{
+    const int reason = errno;
+    pthread_once(&g_once, Start);
+    errno = reason;
+    return g_fd >= 0;
+}
+
+void TraceSinkWrite(const char *lines, unsigned length)
+{
+    const int reason = errno;
+    pthread_mutex_lock(&g_lock);
+    if (g_size >= g_maxBytes && g_fd >= 0) {
+        close(g_fd);
+        char older[sizeof g_path + 2];
+        snprintf(older, sizeof older, "%s.1", g_path);
+        rename(g_path, older);
+        OpenFile();
+    }
+    if (g_fd >= 0)
+        WriteAll(lines, length);
+    pthread_mutex_unlock(&g_lock);
+    errno = reason;
+}
+
+int64_t TraceSinkClockUs(void) { return NowUs() - g_startUs; }
+
+const char *TraceSinkWriter(void) { return "libvolmirax.so"; }

@@ -1,0 +1,14 @@
+#include "fake_trace_sink.h"
+
+#include "fake_link.h"
+#include "trace/trace_sink.h"
+
+std::string g_traceText;
+
+int TraceSinkStart(void) { return 1; }
+
+void TraceSinkWrite(const char *lines, unsigned length) { g_traceText.append(lines, length); }
+
+int64_t TraceSinkClockUs(void) { return g_link ? static_cast<int64_t>(g_link->now) * 1000 : 0; }
+
+const char *TraceSinkWriter(void) { return "unit tests"; }
