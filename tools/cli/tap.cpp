@@ -15,6 +15,7 @@
 
 #include <vector>
 
+#include "capture.h"
 #include "clock.h"
 #include "posix_line.h"
 #include "serial_ports.h"
@@ -175,7 +176,19 @@ void ReleaseDevice(Device &d)
 
 // Forwards both ways until a signal or the device's end: 0, or 1 when the
 // device has gone (with a message).
-int Forward(int device, const PseudoTerminal &host, FILE *trace)
+// The rate of a termios speed (0 when it is not one of the usual ones).
+int Baud(speed_t speed)
+{
+    static const struct { speed_t speed; int baud; } kRates[] = {
+        {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    for (auto r : kRates)
+        if (r.speed == speed)
+            return r.baud;
+    return 0;
+}
+
+int Forward(int device, const PseudoTerminal &host, FILE *trace, CaptureWriter &record)
 {
     LineDecoder decoder;
     Pending toDevice, toHost;
@@ -186,7 +199,10 @@ int Forward(int device, const PseudoTerminal &host, FILE *trace)
     bool traceOk = true;
     std::string gone;
     while (!g_stop && gone.empty() && traceOk) {
+        const speed_t before = speed;
         FollowSettings(host.slave, device, flags, speed);
+        if (speed != before && before != 0)
+            record.Line((int64_t)((NowSeconds() - t0) * 1e6), Baud(speed));
         pollfd p[2] = {{host.master, (short)(POLLIN | (toHost.Empty() ? 0 : POLLOUT)), 0},
                        {device, (short)(POLLIN | (toDevice.Empty() ? 0 : POLLOUT)), 0}};
         // settings are looked at again at least every 50 ms, and before any
@@ -199,6 +215,7 @@ int Forward(int device, const PseudoTerminal &host, FILE *trace)
             if (n > 0) {
                 FollowSettings(host.slave, device, flags, speed);
                 toDevice.Add(buf, (size_t)n);
+                record.Tx((int64_t)(now * 1e6), Bytes(buf, buf + n));
                 traceOk = Trace(trace, now, decoder.Feed(LineDecoder::HOST_TO_DEVICE, Bytes(buf, buf + n)));
             }
         }
@@ -206,6 +223,7 @@ int Forward(int device, const PseudoTerminal &host, FILE *trace)
             const ssize_t n = read(device, buf, sizeof buf);
             if (n > 0) {
                 toHost.Add(buf, (size_t)n);
+                record.Rx((int64_t)(now * 1e6), Bytes(buf, buf + n));
                 traceOk = Trace(trace, now, decoder.Feed(LineDecoder::DEVICE_TO_HOST, Bytes(buf, buf + n))) && traceOk;
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 gone = n == 0 ? "hung up" : strerror(errno);
@@ -226,7 +244,7 @@ int Forward(int device, const PseudoTerminal &host, FILE *trace)
 
 }  // namespace
 
-int RunTap(const std::string &devicePath, const std::string &link, FILE *trace)
+int RunTap(const std::string &devicePath, const std::string &link, const std::string &recordPath, FILE *trace)
 {
     CatchEndings();
     std::string why;
@@ -247,9 +265,21 @@ int RunTap(const std::string &devicePath, const std::string &link, FILE *trace)
         ReleaseDevice(device);
         return 1;
     }
+    CaptureWriter record;
+    if (!recordPath.empty()) {
+        termios t;
+        const int baud = tcgetattr(device.fd, &t) == 0 ? Baud(cfgetospeed(&t)) : 0;
+        if (!record.Open(recordPath, "volmirax tap", devicePath, baud)) {
+            fprintf(stderr, "volmirax: cannot write %s: %s\n", recordPath.c_str(), strerror(errno));
+            ClosePseudoTerminal(host);
+            unlink(link.c_str());
+            ReleaseDevice(device);
+            return 1;
+        }
+    }
     fprintf(stderr, "volmirax: tap %s <-> %s (host side %s)\n", link.c_str(), devicePath.c_str(),
             host.path.c_str());
-    const int status = Forward(device.fd, host, trace);
+    const int status = Forward(device.fd, host, trace, record);
     // the link is removed only while it is still the one this tap made
     char target[4096];
     const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);

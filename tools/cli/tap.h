@@ -8,7 +8,8 @@
 // Makes a pseudo-terminal for the host, linked at `link`, opens `device`
 // exclusively, and forwards every byte both ways, following the line
 // settings that the host sets; prints a decoded, timestamped trace of the
-// traffic to `trace`. Each direction keeps flowing whatever the other does:
+// traffic to `trace`, and with `record` not empty writes the traffic to
+// that file as a capture. Each direction keeps flowing whatever the other does:
 // bytes that a side does not read are held up to 64 KiB, then dropped and
 // counted in the trace.
 //
@@ -17,6 +18,6 @@
 // exclusive. Returns the exit status: 0 after a signal, 1 when the device
 // has gone, 2 when `link` exists and is not a stale link of a tap, 3 when
 // the device does not open (each with a message on standard error).
-int RunTap(const std::string &device, const std::string &link, FILE *trace);
+int RunTap(const std::string &device, const std::string &link, const std::string &record, FILE *trace);
 
 #endif

@@ -2,7 +2,8 @@
 //
 //   volmirax (--port N | --device PATH) [--baud B] [--json] COMMAND
 //   COMMAND: version | reset PM D1..D7 | eject PM | send HEX... | eot | ports
-//   volmirax tap --device PATH --link PATH      (Linux)
+//   volmirax tap --device PATH --link PATH [--record FILE]   (Linux)
+//   volmirax trace FILE                                     (Linux)
 //
 // Written only against the public header. Arguments are checked before
 // the library is called at all.
@@ -24,6 +25,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include "capture_listing.h"
 #include "tap.h"
 #endif
 
@@ -41,12 +43,15 @@ const char kUsage[] =
 #ifndef _WIN32
     "  tap                  sit between a host and a real device (--device) and print\n"
     "                       the decoded traffic; the host opens the --link path\n"
+    "  trace FILE           print a capture (the library's VOLMIRAX_TRACE file, or one\n"
+    "                       recorded by the tap or the simulator) as a decoded listing\n"
 #endif
     "options:\n"
     "  --port N             COM port number, 1 to 256 (on Linux /dev/ttyS<N-1>)\n"
 #ifndef _WIN32
     "  --device PATH        serial device by path (/dev/ttyUSB0, a pseudo-terminal)\n"
     "  --link PATH          tap: where the host's side of the tap appears\n"
+    "  --record FILE        tap: also write the traffic to FILE as a capture\n"
 #endif
     "  --baud B             1200 to 115200, default 9600 (others open at 9600)\n"
     "  --json               one JSON object on standard output\n"
@@ -59,6 +64,8 @@ struct Options {
     int port = 0;
     std::string device;
     std::string link;
+    std::string record;  // tap: the capture to write
+    std::string file;    // trace: the capture to read
     int baud = 9600;
     bool json = false;
     int ack = 1000, reply = 3000, eot = 500;
@@ -145,6 +152,9 @@ int Parse(int argc, char **argv, Options &o)
         } else if (a == "--link") {
             o.link = v;
             ++i;
+        } else if (a == "--record") {
+            o.record = v;
+            ++i;
 #endif
         } else if (a == "--baud") {
             if (!ParseInt(v, 1, 10000000, o.baud))
@@ -188,6 +198,11 @@ int Parse(int argc, char **argv, Options &o)
             return Error("tap takes no arguments");
         if (o.device.empty() || o.link.empty())
             return Error("tap needs --device PATH and --link PATH");
+        return 0;
+    } else if (o.command == "trace") {
+        if (args.size() != 1)
+            return Error("trace takes one capture file");
+        o.file = args[0];
         return 0;
 #endif
     } else {
@@ -295,6 +310,22 @@ Result Run(HANDLE h, const Options &o)
     return r;
 }
 
+#ifndef _WIN32
+// volmirax trace: 0, or 2 with the reader's refusal (line and reason).
+int PrintCapture(const std::string &path)
+{
+    Capture capture;
+    std::string error;
+    if (!ReadCaptureFile(path, capture, error)) {
+        fprintf(stderr, "volmirax: %s\n", error.c_str());
+        return 2;
+    }
+    for (const std::string &line : ListCapture(capture))
+        printf("%s\n", line.c_str());
+    return 0;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -310,7 +341,9 @@ int main(int argc, char **argv)
     }
 #ifndef _WIN32
     if (o.command == "tap")
-        return RunTap(o.device, o.link, stdout);
+        return RunTap(o.device, o.link, o.record, stdout);
+    if (o.command == "trace")
+        return PrintCapture(o.file);
     HANDLE h = o.device.empty() ? OpenComm(o.port, o.baud) : OpenCommPath(o.device.c_str(), o.baud);
     const std::string where = o.device.empty() ? "/dev/ttyS" + std::to_string(o.port - 1) : o.device;
 #else

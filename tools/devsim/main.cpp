@@ -1,7 +1,12 @@
 // devsim: a simulated card device on a pseudo-terminal.
 //
 //   devsim [--link PATH] [--trace] [--control] [--pace BAUD]
-//          [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR]
+//          [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR] [--record FILE]
+//   devsim [--link PATH] [--trace] --replay FILE [--loose]
+//
+// --record writes the line to FILE as a capture; --replay plays the
+// device's side of a capture instead of the behaviours, and exits 1 at the
+// end when the host did not follow it.
 //
 // It prints the slave's path ("devsim: /dev/pts/N") and, with --link, keeps
 // a symbolic link at PATH pointing to it (also after a scripted hang-up,
@@ -22,9 +27,11 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "clock.h"
 #include "device.h"
 #include "pty_line.h"
+#include "replay.h"
 #include "wire_model.h"
 
 using namespace devsim;
@@ -47,7 +54,8 @@ int Usage()
 {
     fprintf(stderr,
             "usage: devsim [--link PATH] [--trace[=FILE]] [--control] [--pace BAUD]\n"
-            "              [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR]\n"
+            "              [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR] [--record FILE]\n"
+            "       devsim [--link PATH] [--trace[=FILE]] --replay FILE [--loose]\n"
             "behaviour: comma-separated words: ok silent dead noreply nak halfack badbcc badecho nocr\n"
             "  extra noise crdata early hangup eotnone eotwrong marker=X status=TEXT data=TEXT\n"
             "  datalen=N ackdelay=MS replydelay=MS slow=MS split=N:MS  (TEXT takes \\xNN)\n");
@@ -60,7 +68,8 @@ int main(int argc, char **argv)
 {
     Device device;
     device.behaviours['<'].data = {'V', 'O', 'L', 'M', 'I', 'R', 'A', 'X', '-', 'S', 'I', 'M', ' ', '1', '.', '0'};
-    std::string link;
+    std::string link, recordPath, replayPath;
+    bool loose = false;
     FILE *trace = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -73,6 +82,14 @@ int main(int argc, char **argv)
             trace = stdout;
         } else if (a.rfind("--trace=", 0) == 0) {
             trace = fopen(a.c_str() + 8, "w");
+        } else if (a == "--record" && i + 1 < argc) {
+            recordPath = next;
+            ++i;
+        } else if (a == "--replay" && i + 1 < argc) {
+            replayPath = next;
+            ++i;
+        } else if (a == "--loose") {
+            loose = true;
         } else if (a == "--control") {
             device.control = true;
         } else if (a == "--pace" && i + 1 < argc) {
@@ -93,6 +110,13 @@ int main(int argc, char **argv)
     }
 
     device.KeepAsStart();
+    Replay replay;
+    if (!replayPath.empty()) {
+        Capture capture;
+        std::string error;
+        if (!ReadCaptureFile(replayPath, capture, error) || !replay.Load(capture, loose, error))
+            return fprintf(stderr, "devsim: %s\n", error.c_str()), 2;
+    }
     // wake on time to the microsecond, so that a paced line keeps its rate
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
     signal(SIGINT, [](int) { g_stop = 1; });
@@ -107,6 +131,9 @@ int main(int argc, char **argv)
     printf("devsim: %s\n", pty.path.c_str());
     fflush(stdout);
 
+    CaptureWriter record;
+    if (!recordPath.empty() && !record.Open(recordPath, "devsim", link.empty() ? pty.path : link, 9600))
+        return fprintf(stderr, "devsim: cannot write %s\n", recordPath.c_str()), 1;
     const int64_t t0 = NowUs();
     int64_t orphanCheckAt = t0;
     std::vector<Output> queue;
@@ -128,11 +155,20 @@ int main(int argc, char **argv)
             ssize_t n = read(pty.master, buf, sizeof buf);
             if (n > 0) {
                 Bytes in(buf, buf + n);
+                if (!replayPath.empty()) {
+                    record.Tx(NowUs() - t0, in);
+                    Trace(trace, t0, "host>dev", in, "");
+                    replay.Receive(in, NowUs(), queue);
+                    std::stable_sort(queue.begin(), queue.end(),
+                                     [](const Output &a, const Output &b) { return a.at < b.at; });
+                    continue;
+                }
                 // the simulator's own traffic is left out of the trace
                 const bool wasControl = device.InControl();
                 device.lineReport = LineReport(pty.slave);
                 device.Receive(in, NowUs(), queue);
                 if (!wasControl && !device.InControl()) {
+                    record.Tx(NowUs() - t0, in);
                     std::string notes;
                     for (auto &s : device.notes)
                         notes += (notes.empty() ? "" : "; ") + s;
@@ -151,8 +187,10 @@ int main(int argc, char **argv)
             if (!o.bytes.empty()) {
                 ssize_t w = write(pty.master, o.bytes.data(), o.bytes.size());
                 (void)w;
-                if (!o.control)
+                if (!o.control) {
+                    record.Rx(NowUs() - t0, o.bytes);
                     Trace(trace, t0, "dev>host", o.bytes, o.what);
+                }
             }
             if (o.hangup) {
                 Trace(trace, t0, "dev>host", {}, "hangs up; new line at the same link");
@@ -171,5 +209,9 @@ int main(int argc, char **argv)
     ClosePty(pty);
     if (!link.empty())
         unlink(link.c_str());
+    if (!replayPath.empty()) {
+        printf("%s\n", replay.Summary().c_str());
+        return replay.Failed() ? 1 : 0;
+    }
     return 0;
 }

@@ -1,0 +1,88 @@
+#include "capture_listing.h"
+
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "volmirax_codes.h"
+
+namespace {
+
+std::string Result(int rc)
+{
+    const VolmiraxCode *c = VolmiraxFindCode(rc);
+    if (rc == 0)
+        return "0 OK";
+    return std::to_string(rc) + " " + (c ? c->name : "(device status)");
+}
+
+std::string Line(double seconds, const char *label, const std::string &text)
+{
+    char head[32];
+    snprintf(head, sizeof head, "%9.3f  %-8s  ", seconds, label);
+    return head + text;
+}
+
+}  // namespace
+
+std::vector<std::string> ListCapture(const Capture &capture)
+{
+    std::vector<std::string> out;
+    std::map<std::string, LineDecoder> decoders;  // one per port
+    std::map<std::string, int> ports;             // numbered in the order they appear
+    for (const CaptureEvent &e : capture.events) {
+        if (e.kind == CaptureEvent::HEADER) {
+            decoders.clear();
+            ports.clear();
+            out.push_back("# " + e.writer + (e.version.empty() ? "" : " " + e.version) +
+                          (e.port.empty() ? "" : ", " + e.port) + (e.baud ? ", " + std::to_string(e.baud) + " baud" : ""));
+            continue;
+        }
+        const double s = e.t / 1e6;
+        if (!ports.count(e.handle))
+            ports.emplace(e.handle, static_cast<int>(ports.size()) + 1);
+        const std::string where = ports.size() > 1 ? "  [port " + std::to_string(ports[e.handle]) + "]" : "";
+        switch (e.kind) {
+        case CaptureEvent::OPEN:
+            out.push_back(Line(s, "open", e.port + " at " + std::to_string(e.baud) + " baud" +
+                                              (e.rc ? ": failed, system error " + std::to_string(e.rc) : "") + where));
+            break;
+        case CaptureEvent::CLOSE:
+            out.push_back(Line(s, "close", std::string(e.rc ? "closed" : "not closed") + where));
+            break;
+        case CaptureEvent::CALL: {
+            std::string text = e.fn;
+            if (!e.bytes.empty())
+                text += " " + HexOf(e.bytes);
+            if (e.ack >= 0)
+                text += ", time-outs " + std::to_string(e.ack) + "/" + std::to_string(e.reply) + "/" + std::to_string(e.eot) + " ms";
+            else if (e.eot >= 0)
+                text += ", time-out " + std::to_string(e.eot) + " ms";
+            out.push_back(Line(s, "call", text + where));
+            break;
+        }
+        case CaptureEvent::TX:
+        case CaptureEvent::RX: {
+            const bool tx = e.kind == CaptureEvent::TX;
+            for (const auto &m : decoders[e.handle].Feed(tx ? LineDecoder::HOST_TO_DEVICE : LineDecoder::DEVICE_TO_HOST, e.bytes))
+                out.push_back(TraceLine(s, tx ? "host>dev" : "dev>host", m.bytes, m.meaning) + where);
+            break;
+        }
+        case CaptureEvent::TIMEOUT:
+            out.push_back(Line(s, "timeout", "no " + std::string(e.wait == "ack" ? "acknowledgement" : e.wait == "reply" ? "whole reply" : "abort echo") +
+                                                 " within " + std::to_string(e.ms) + " ms" + where));
+            break;
+        case CaptureEvent::RESULT: {
+            char took[32];
+            snprintf(took, sizeof took, "%.1f", e.us / 1000.0);
+            out.push_back(Line(s, "result", e.fn + ": " + Result(e.rc) + " in " + took + " ms" + where));
+            break;
+        }
+        case CaptureEvent::LINE:
+            out.push_back(Line(s, "line", "the host set " + std::to_string(e.baud) + " baud" + where));
+            break;
+        default: break;
+        }
+    }
+    return out;
+}
