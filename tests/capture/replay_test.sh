@@ -27,7 +27,7 @@ host() {
     shift 2
     if [ "$mode" = wine ]; then
         ln -sfn "$tmp/$link" "$WINEPREFIX/dosdevices/com7"
-        (cd "$build" && VOLMIRAX_TRACE="Z:$trace" wine capture_host.exe VOLMIRAX.dll 7 "$@")
+        (cd "$build" && VOLMIRAX_TRACE="Z:$trace" wine capture_host.exe VOLMIRAX.dll 7 "$@") | tr -d '\r'
     else
         VOLMIRAX_TRACE=$trace "$build/capture_host" "$build/libvolmirax.so" "$tmp/$link" "$@"
     fi

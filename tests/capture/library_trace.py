@@ -1,0 +1,106 @@
+"""The library's own trace (VOLMIRAX_TRACE) on Linux, through the Python
+package: several ports on several threads write whole lines; the file moves
+to PATH.1 past VOLMIRAX_TRACE_MAX; a PATH that cannot be opened leaves the
+library working and is said once on standard error.
+    python3 library_trace.py LIBRARY DEVSIM PYTHON_PACKAGE_DIR"""
+
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+library, devsim, package = sys.argv[1:4]
+folder = tempfile.mkdtemp(prefix="volmirax-trace.")
+failures = 0
+
+
+def check(ok, name, detail=""):
+    global failures
+    failures += not ok
+    print(("ok" if ok else "not ok") + " - trace: " + name + (f": {detail}" if detail else ""))
+
+
+def simulator(name):
+    link = os.path.join(folder, name)
+    proc = subprocess.Popen([devsim, "--link", link, "--on", "1=data=CARD 4711"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(50):
+        if os.path.islink(link):
+            break
+        time.sleep(0.1)
+    return proc, link
+
+
+# A host process: `rounds` exchanges on each line, one thread per line.
+HOST = """
+import sys, threading, volmirax
+library, rounds, lines = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+results = []
+def run(line):
+    with volmirax.Port(line, library=library) as p:
+        for i in range(rounds):
+            results.append(p.send(b"10", ack=2000, reply=3000) == b"00CARD 4711")
+threads = [threading.Thread(target=run, args=(l,)) for l in lines]
+for t in threads: t.start()
+for t in threads: t.join()
+print(sum(results), len(results))
+"""
+
+
+def host(env, rounds, *lines):
+    e = dict(os.environ, PYTHONPATH=package, **env)
+    return subprocess.run(["/usr/bin/python3", "-c", HOST, library, str(rounds), *lines],
+                          env=e, capture_output=True, text=True, timeout=120)
+
+
+def lines_of(path):
+    with open(path) as f:
+        return [json.loads(line) for line in f]
+
+
+sims = [simulator("ttyA"), simulator("ttyB")]
+links = [link for _, link in sims]
+try:
+    trace = os.path.join(folder, "two.jsonl")
+    out = host({"VOLMIRAX_TRACE": trace}, 300, *links)
+    check(out.stdout.split() == ["600", "600"], "two ports on two threads: every exchange answered", out.stdout + out.stderr)
+    try:
+        events = lines_of(trace)
+        whole = True
+    except ValueError as e:
+        events, whole = [], False
+    check(whole, "two ports on two threads: every line is whole JSON")
+    handles = {e["handle"] for e in events if e["e"] == "call"}
+    per_handle_ok = len(handles) == 2
+    for h in handles:
+        mine = [e for e in events if e.get("handle") == h and e["e"] != "header"]
+        calls = [e for e in mine if e["e"] == "call"]
+        results = [e for e in mine if e["e"] == "result"]
+        ordered = all(a["t"] <= b["t"] for a, b in zip(mine, mine[1:]))
+        per_handle_ok = per_handle_ok and len(calls) == len(results) == 300 and ordered
+    check(per_handle_ok, "two ports on two threads: each port's calls and results complete and in order",
+          f"{len(handles)} ports")
+    check(events[0]["e"] == "header" and events[0]["writer"] == "libvolmirax.so" and events[0]["version"] == "1.0.0.1",
+          "the file starts with a header naming the library and its version")
+
+    trace = os.path.join(folder, "small.jsonl")
+    out = host({"VOLMIRAX_TRACE": trace, "VOLMIRAX_TRACE_MAX": "0.02"}, 200, links[0])
+    older = trace + ".1"
+    sizes = [os.path.getsize(p) for p in (trace, older) if os.path.exists(p)]
+    starts = [lines_of(p)[0]["e"] for p in (trace, older) if os.path.exists(p)]
+    check(out.stdout.split() == ["200", "200"] and len(sizes) == 2 and max(sizes) < 0.02 * 1024 * 1024 + 4096
+          and starts == ["header", "header"],
+          "past VOLMIRAX_TRACE_MAX the file moves to PATH.1 and a new one starts with a header", f"sizes {sizes}")
+
+    out = host({"VOLMIRAX_TRACE": os.path.join(folder, "no", "such", "dir.jsonl")}, 20, links[0], links[1])
+    said = [l for l in out.stderr.splitlines() if "cannot write the trace" in l]
+    check(out.stdout.split() == ["40", "40"] and len(said) == 1,
+          "a PATH that cannot be opened: the library works and says so once", out.stderr.strip())
+finally:
+    for proc, _ in sims:
+        proc.terminate()
+        proc.wait()
+print(f"{failures} failed" if failures else "all passed")
+sys.exit(1 if failures else 0)
