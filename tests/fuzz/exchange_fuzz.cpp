@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fake_trace_sink.h"
 #include "scripted_device.h"
 #include "volmirax_codes.h"
 #include "fuzz_input.h"
@@ -82,6 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     };
 
     HANDLE port = (flags & NULL_PORT) ? nullptr : FakePort();
+    // the trace's lines are built too, from whatever the device sent
+    g_traceOn = (flags & TRACE_ON) ? 1 : 0;
+    g_traceText.clear();
     unsigned char host[GUARD_SIZE + VOLMIRAX_MAX_REPLY_DATA + GUARD_SIZE];
     memset(host, GUARD, sizeof host);
     unsigned char *buffer = host + GUARD_SIZE;
@@ -152,6 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if ((int64_t)(uint32_t)(link.now - start) > (int64_t)budget + 3 * link.idleStep)
         Fail("call held beyond its time-outs");
 
+    if (g_traceOn && (g_traceText.empty() || g_traceText.back() != '\n'))
+        Fail("the trace does not end with a whole line");
+    g_traceOn = 0;
     g_link = nullptr;
     return 0;
 }

@@ -26,7 +26,7 @@ struct FuzzInput {
 //   op, flags, 3 x time-out (u16), idle step, 4 x failure index, cmdLen, cmd,
 //   then per host write: mode, delay (u16), spacing, and the mode's bytes.
 enum FuzzOp { OP_SEND_CMD, OP_SEND_EOT, OP_RESET, OP_EJECT, OP_VERSION, OP_COUNT };
-enum FuzzFlag { NULL_PORT = 1, NULL_DATA = 2, NULL_LEN = 4, NULL_CMD = 8 };
+enum FuzzFlag { NULL_PORT = 1, NULL_DATA = 2, NULL_LEN = 4, NULL_CMD = 8, TRACE_ON = 16 };
 enum FuzzMode { MODE_RAW, MODE_ACK, MODE_REPLY, MODE_ECHO, MODE_NOTHING, MODE_COUNT };
 
 static inline int FuzzTimeout(unsigned u16) { return (int)(u16 % 4100) - 50; }
