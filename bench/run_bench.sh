@@ -1,7 +1,8 @@
 #!/bin/bash
-# Runs the benchmark on the Linux library, the reference poll-and-read host
-# and the 32-bit DLL under Wine, at 9600 and 115200 baud, and prints one
-# table. The builds run interleaved: ROUNDS rounds, each running every build
+# Runs the benchmark on the Linux library (also with its trace on), the
+# reference poll-and-read host and the 32-bit DLL under Wine (the 64-bit one
+# on a machine that cannot run 32-bit programs), at 9600 and 115200 baud,
+# and prints one table. The builds run interleaved: ROUNDS rounds, each running every build
 # once, in an order that rotates from round to round, so that a slow phase
 # of the machine does not fall on one build.
 #   bench/run_bench.sh [N [ROUNDS]]   (N exchanges per workload and build in all)
@@ -10,12 +11,15 @@ cd "$(dirname "$0")/.."
 n=${1:-60}
 rounds=${2:-3}
 bash scripts/install-deps.sh
-for preset in bench windows-x86; do
+win=windows-x86
+/lib/ld-linux.so.2 --version >/dev/null 2>&1 || win=windows-x64
+for preset in bench $win; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" >/dev/null
 done
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+traces=$(mktemp -d)
+trap 'rm -rf "$out" "$traces"' EXIT
 per=$(( (n + rounds - 1) / rounds ))
 run_build() {
     local build=$1 baud=$2
@@ -23,15 +27,18 @@ run_build() {
     linux)
         DEVSIM_ARGS="--pace $baud" bash tools/devsim/run_native.sh build/bench \
             build/bench/volmirax_bench build/bench/libvolmirax.so @PORT@ --baud "$baud" --build linux --n "$per" ;;
+    traced)
+        VOLMIRAX_TRACE=$traces/trace.jsonl DEVSIM_ARGS="--pace $baud" bash tools/devsim/run_native.sh build/bench \
+            build/bench/volmirax_bench build/bench/libvolmirax.so @PORT@ --baud "$baud" --build "linux, traced" --n "$per" ;;
     reference)
         DEVSIM_ARGS="--pace $baud" bash tools/devsim/run_native.sh build/bench \
             build/bench/volmirax_bench reference @PORT@ --baud "$baud" --build reference --n "$per" ;;
     windows)
-        DEVSIM_ARGS="--pace $baud" bash tools/devsim/run_wine.sh build/windows-x86 \
-            wine volmirax_bench.exe VOLMIRAX.dll 5 --baud "$baud" --build "windows-x86 (Wine)" --n "$per" ;;
+        DEVSIM_ARGS="--pace $baud" bash tools/devsim/run_wine.sh build/$win \
+            wine volmirax_bench.exe VOLMIRAX.dll 5 --baud "$baud" --build "$win (Wine)" --n "$per" ;;
     esac
 }
-builds=(linux reference windows)
+builds=(linux traced reference windows)
 for ((r = 0; r < rounds; ++r)); do
     for baud in 9600 115200; do
         for ((i = 0; i < ${#builds[@]}; ++i)); do
