@@ -7,7 +7,8 @@ packages=(cmake make g++ libgtest-dev file pkgconf
           wine wine32:i386 wine64
           clang libclang-rt-14-dev llvm-14 lld-14
           python3 python3-venv python3-pytest python3-setuptools python3-wheel
-          mono-mcs mono-runtime nlohmann-json3-dev)
+          mono-mcs mono-runtime nlohmann-json3-dev
+          chromium python3-pil)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -16,8 +16,8 @@ int WriteCommandFrame(HANDLE port, const unsigned char *cmd, unsigned cmdLen, Tr
     if (frame == 0)
         return ERR_WRITE;  // nothing was sent
     BuildCommandFrame(cmd, cmdLen, frame);
-    TraceTx(trace, frame, cmdLen + FRAME_OVERHEAD);
     int rc = WriteBytes(port, frame, cmdLen + FRAME_OVERHEAD);
+    TraceTx(trace, frame, cmdLen + FRAME_OVERHEAD);
     free(frame);
     return rc;
 }
@@ -123,8 +123,8 @@ int RunExchange(HANDLE hPort, const unsigned char *cmd, unsigned cmdLen, unsigne
 
     // Whatever followed the acknowledgement is dropped here.
     Purge(hPort);
-    TraceTx(trace, kRequest, sizeof kRequest);
     rc = WriteBytes(hPort, kRequest, sizeof kRequest);
+    TraceTx(trace, kRequest, sizeof kRequest);
     if (rc != 0)
         return rc;
 

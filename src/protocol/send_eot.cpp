@@ -10,8 +10,8 @@ int RunAbort(HANDLE hPort, int eotTimeout, TraceRecord *trace)
     if (hPort == 0)
         return ERR_NO_PORT;
     Purge(hPort);
-    TraceTx(trace, kAbort, sizeof kAbort);
     int rc = WriteBytes(hPort, kAbort, sizeof kAbort);
+    TraceTx(trace, kAbort, sizeof kAbort);
     if (rc != 0)
         return rc;
     if (!WaitForBytes(hPort, sizeof kAbort, eotTimeout)) {

@@ -51,7 +51,9 @@ void TraceExchange(TraceRecord *t, const unsigned char *cmd, unsigned cmdLen, in
                    int replyTimeout, int eotTimeout, int hasReplyData, int hasReplyLen);
 void TraceAbortArgs(TraceRecord *t, int eotTimeout);
 
-// Bytes the call wrote (before the write) and read (after the read).
+// Bytes the call wrote, timed when the write has returned (their end on
+// the line: the waits count from there), and bytes it read, timed when
+// read.
 void TraceTx(TraceRecord *t, const unsigned char *bytes, unsigned count);
 void TraceRx(TraceRecord *t, const unsigned char *bytes, unsigned count);
 

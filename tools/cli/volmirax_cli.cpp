@@ -4,6 +4,7 @@
 //   COMMAND: version | reset PM D1..D7 | eject PM | send HEX... | eot | ports
 //   volmirax tap --device PATH --link PATH [--record FILE]   (Linux)
 //   volmirax trace FILE                                     (Linux)
+//   volmirax report FILE [-o report.html]                   (Linux)
 //
 // Written only against the public header. Arguments are checked before
 // the library is called at all.
@@ -25,7 +26,10 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <fstream>
+
 #include "capture_listing.h"
+#include "report.h"
 #include "tap.h"
 #endif
 
@@ -45,6 +49,8 @@ const char kUsage[] =
     "                       the decoded traffic; the host opens the --link path\n"
     "  trace FILE           print a capture (the library's VOLMIRAX_TRACE file, or one\n"
     "                       recorded by the tap or the simulator) as a decoded listing\n"
+    "  report FILE -o OUT   write a capture as one self-contained HTML page: summary,\n"
+    "                       response times against the time-outs, a timeline per exchange\n"
 #endif
     "options:\n"
     "  --port N             COM port number, 1 to 256 (on Linux /dev/ttyS<N-1>)\n"
@@ -65,7 +71,8 @@ struct Options {
     std::string device;
     std::string link;
     std::string record;  // tap: the capture to write
-    std::string file;    // trace: the capture to read
+    std::string file;    // trace, report: the capture to read
+    std::string output = "report.html";  // report: the page to write
     int baud = 9600;
     bool json = false;
     int ack = 1000, reply = 3000, eot = 500;
@@ -128,6 +135,10 @@ int Parse(int argc, char **argv, Options &o)
     // everything else is the command and its arguments, in order.
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "-o") && i + 1 < argc) {
+            o.output = argv[++i];
+            continue;
+        }
         if (argv[i][0] != '-' || argv[i][1] != '-') {
             positional.push_back(argv[i]);
             continue;
@@ -199,9 +210,9 @@ int Parse(int argc, char **argv, Options &o)
         if (o.device.empty() || o.link.empty())
             return Error("tap needs --device PATH and --link PATH");
         return 0;
-    } else if (o.command == "trace") {
+    } else if (o.command == "trace" || o.command == "report") {
         if (args.size() != 1)
-            return Error("trace takes one capture file");
+            return Error(o.command + " takes one capture file");
         o.file = args[0];
         return 0;
 #endif
@@ -324,6 +335,26 @@ int PrintCapture(const std::string &path)
         printf("%s\n", line.c_str());
     return 0;
 }
+
+// volmirax report: 0, 2 with the reader's refusal, 1 when the page cannot
+// be written.
+int WriteReport(const std::string &path, const std::string &output)
+{
+    Capture capture;
+    std::string error;
+    if (!ReadCaptureFile(path, capture, error)) {
+        fprintf(stderr, "volmirax: %s\n", error.c_str());
+        return 2;
+    }
+    const std::string page = ReportPage(path, capture);
+    std::ofstream out(output, std::ios::binary);
+    if (!out.write(page.data(), (std::streamsize)page.size()) || !out.flush()) {
+        fprintf(stderr, "volmirax: cannot write %s\n", output.c_str());
+        return 1;
+    }
+    printf("%s: %zu bytes\n", output.c_str(), page.size());
+    return 0;
+}
 #endif
 
 }  // namespace
@@ -344,6 +375,8 @@ int main(int argc, char **argv)
         return RunTap(o.device, o.link, o.record, stdout);
     if (o.command == "trace")
         return PrintCapture(o.file);
+    if (o.command == "report")
+        return WriteReport(o.file, o.output);
     HANDLE h = o.device.empty() ? OpenComm(o.port, o.baud) : OpenCommPath(o.device.c_str(), o.baud);
     const std::string where = o.device.empty() ? "/dev/ttyS" + std::to_string(o.port - 1) : o.device;
 #else

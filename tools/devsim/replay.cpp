@@ -8,22 +8,6 @@ namespace devsim {
 
 namespace {
 
-// Where the host's side of a frame ends on the line: a trace of the library
-// times the bytes when the write starts, so their time on the line at the
-// recorded rate is added; the tools time them as they arrived.
-int64_t LineTimeUs(const Capture &capture, size_t count)
-{
-    int baud = 0;
-    bool library = false;
-    for (const CaptureEvent &e : capture.events) {
-        if (e.kind == CaptureEvent::OPEN && e.rc == 0)
-            baud = e.baud;
-        if (!e.handle.empty())
-            library = true;
-    }
-    return library && baud > 0 ? static_cast<int64_t>(count) * 10 * 1000000 / baud : 0;
-}
-
 std::string Told(const Bytes &b) { return HexOf(b) + " (" + Describe(b) + ")"; }
 
 bool SameCommand(const Bytes &a, const Bytes &b)
@@ -62,7 +46,7 @@ bool Replay::Load(const Capture &capture, bool loose, std::string &error)
                     continue;
                 if (kind == HostSplitter::COMMAND)
                     ++exchange;
-                endOfHost = e.t + LineTimeUs(capture, e.bytes.size());
+                endOfHost = e.t;
                 steps_.push_back({kind, done, exchange, {}});
             }
         } else if (e.kind == CaptureEvent::RX && !steps_.empty()) {

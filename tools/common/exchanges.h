@@ -1,0 +1,40 @@
+// A capture cut into exchanges, for the report: each call (or, in a tool's
+// capture, each command frame) with the sequences on the wire that belong
+// to it, where they began and ended, the time-outs the host gave, the
+// device's delays and how it ended.
+#ifndef VOLMIRAX_EXCHANGES_H
+#define VOLMIRAX_EXCHANGES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+
+struct WireSequence {
+    enum Kind { COMMAND, ACK, NOT_ACK, REQUEST, REPLY, NEGATIVE, BAD_REPLY, ABORT, ECHO, BAD_ECHO, NOISE, UNASKED };
+    Kind kind;
+    bool fromHost;
+    int64_t start, end;  // µs on the capture's time line
+    Bytes bytes;
+    std::string meaning;
+};
+
+struct ExchangeRecord {
+    int64_t start = 0;      // µs on the capture's time line (sessions follow each other)
+    std::string fn;         // the export; empty in a tool's capture
+    int code = -1, param = -1;
+    int ackTimeout = -1, replyTimeout = -1, eotTimeout = -1;
+    bool hasResult = false;
+    int rc = 0;
+    int64_t ackDelay = -1, replyDelay = -1;  // µs: from the frame's end to the acknowledgement's, from the request's to the reply's
+    std::vector<std::string> timedOut;       // "ack", "reply", "echo"
+    std::vector<WireSequence> sequences;
+    bool failed = false;    // a result other than 0, or on a tool's capture an abort, a bad or negative reply
+    bool near = false;      // an answer within the last 20% of its time-out
+    std::string outcome;    // "0 OK", "-110 ERR_ACK_TIMEOUT", "2 device status"; on a tool's capture "answered", ...
+};
+
+std::vector<ExchangeRecord> SplitExchanges(const Capture &capture);
+
+#endif
