@@ -119,6 +119,13 @@ check "$(cmp -s "$here/sample.results" "$tmp/sample.txt"; echo $?)" "$mode: the 
     "$(diff "$here/sample.results" "$tmp/sample.txt" | tr '\n' ' ')"
 check "$rc" "$mode: the kept sample capture replays to the end" "$(cat "$tmp/replay.out")"
 
+# a trace that cannot be written leaves every result as it was
+sim ttyRP --replay "$tmp/lib.jsonl" >"$tmp/replay.out" 2>&1
+host ttyRP "$tmp/no/such/folder/trace.jsonl" >"$tmp/untraced.txt" 2>/dev/null
+stop "$sim_pid"
+check "$(cmp -s "$tmp/recorded.txt" "$tmp/untraced.txt"; echo $?)" "$mode: a trace path that cannot be opened changes nothing" \
+    "$(diff "$tmp/recorded.txt" "$tmp/untraced.txt" | tr '\n' ' ')"
+
 "$tool" trace "$tmp/lib.jsonl" >"$tmp/listing.txt"
 grep -q 'timeout   no acknowledgement within 300 ms' "$tmp/listing.txt" && grep -q 'abort echo' "$tmp/listing.txt" &&
     grep -q 'result    SendCmd: -116 ERR_BCC' "$tmp/listing.txt" && listed=0 || listed=1
