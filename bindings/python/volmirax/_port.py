@@ -15,9 +15,16 @@ _DEFAULT_LIBRARY = "VOLMIRAX.dll" if _WINDOWS else "libvolmirax.so.1"
 _loaded = {}
 
 
+def _carried() -> Optional[str]:
+    """The library that a platform wheel carries beside this file, if any."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), _DEFAULT_LIBRARY)
+    return path if os.path.exists(path) else None
+
+
 def _load(path: Optional[str]) -> ctypes.CDLL:
-    """The library at ``path`` (or the default name), with its prototypes."""
-    path = path or _DEFAULT_LIBRARY
+    """The library at ``path``; by default the one the package carries,
+    else the system's. With its prototypes."""
+    path = path or _carried() or _DEFAULT_LIBRARY
     if path in _loaded:
         return _loaded[path]
     if _WINDOWS:
