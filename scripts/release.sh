@@ -37,7 +37,8 @@ for preset in windows-x86 windows-x64; do
 done
 
 echo "building linux"
-build linux -DCMAKE_INSTALL_PREFIX=/usr
+# no build folder in the tools' run path: it would change their build ID
+build linux -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON
 (cd "$work/linux" && cpack -G DEB >/dev/null)
 cp "$work"/linux/*.deb "$dist/"
 
