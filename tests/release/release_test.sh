@@ -12,9 +12,9 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 tmp=$(mktemp -d /tmp/volmirax-release.XXXXXX)
 sim=
 trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$tmp"' EXIT
-failures=0
+failures=0 passes=0
 check() {
-    if [ "$1" = 0 ]; then echo "ok - $2"; else echo "not ok - $2${3:+: $3}"; failures=$((failures + 1)); fi
+    if [ "$1" = 0 ]; then echo "ok - $2"; passes=$((passes + 1)); else echo "not ok - $2${3:+: $3}"; failures=$((failures + 1)); fi
 }
 
 # Two builds: different folders (and lengths of path), one after the other.
@@ -85,5 +85,5 @@ PY
 )
     check "$([ "$machine" = "$2" ] && echo 0 || echo 1)" "the $1 wheel carries volmirax/VOLMIRAX.dll for machine 0x$2" "0x$machine"
 done
-echo "$failures failed"
+echo "release: $passes passed, $failures failed"
 [ "$failures" = 0 ]
