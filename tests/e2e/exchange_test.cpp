@@ -12,7 +12,7 @@ struct Scenario {
     int rc;
     const char *data;       // caller data expected, or null when nothing may be written
     bool abort;             // the abort sequence goes out
-    int replyTimeout;       // 0: 600 ms; long replies get more, since under Wine on a
+    int replyTimeout = 0;   // 0: 600 ms; long replies get more, since under Wine on a
                             // busy machine a reply read a byte a pass can take over half a second
 };
 

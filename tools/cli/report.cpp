@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 
+#include "json_text.h"
+
 namespace {
 
 std::string Html(const std::string &s)
@@ -20,25 +22,6 @@ std::string Html(const std::string &s)
         }
     }
     return o;
-}
-
-// A JSON string that is also safe inside a <script> element.
-std::string Json(const std::string &s)
-{
-    std::string o = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            o += '\\';
-            o += (char)c;
-        } else if (c < 0x20 || c == '<' || c == '>' || c == '&' || c >= 0x7F) {
-            char u[8];
-            snprintf(u, sizeof u, "\\u%04x", c);
-            o += u;
-        } else {
-            o += (char)c;
-        }
-    }
-    return o + "\"";
 }
 
 std::string Fixed(double v, int decimals)
@@ -317,10 +300,10 @@ std::string ReportPage(const std::string &source, const Capture &capture)
         const ExchangeRecord &x = xs[i];
         const bool detailed = x.failed || x.near;
         page += i ? ",\n[" : "[";
-        page += Fixed(x.start / 1000.0, 3) + "," + Json(ByteLabel(x.code)) + "," + Json(ByteLabel(x.param)) + "," +
-                Json(x.outcome) + "," + (x.failed ? "1" : "0") + "," + (x.near ? "1" : "0") + "," +
+        page += Fixed(x.start / 1000.0, 3) + "," + JsonString(ByteLabel(x.code)) + "," + JsonString(ByteLabel(x.param)) + "," +
+                JsonString(x.outcome) + "," + (x.failed ? "1" : "0") + "," + (x.near ? "1" : "0") + "," +
                 std::to_string(x.ackTimeout) + "," + std::to_string(x.replyTimeout) + "," + std::to_string(x.eotTimeout) +
-                "," + Fixed(x.ackDelay / 1000.0, 3) + "," + Fixed(x.replyDelay / 1000.0, 3) + "," + Json(x.fn) + "," +
+                "," + Fixed(x.ackDelay / 1000.0, 3) + "," + Fixed(x.replyDelay / 1000.0, 3) + "," + JsonString(x.fn) + "," +
                 std::to_string(i + 1) + ",[";
         for (size_t j = 0; j < x.sequences.size(); ++j) {
             const WireSequence &s = x.sequences[j];
@@ -329,7 +312,7 @@ std::string ReportPage(const std::string &source, const Capture &capture)
                     Fixed((s.end - x.start) / 1000.0, 3) + "," + std::to_string((int)s.kind);
             if (detailed) {
                 Bytes head(s.bytes.begin(), s.bytes.begin() + std::min<size_t>(s.bytes.size(), 24));
-                page += "," + Json(s.meaning.substr(0, 100)) + "," + Json(HexOf(head) + (s.bytes.size() > 24 ? " ..." : ""));
+                page += "," + JsonString(s.meaning.substr(0, 100)) + "," + JsonString(HexOf(head) + (s.bytes.size() > 24 ? " ..." : ""));
             }
             page += "]";
         }

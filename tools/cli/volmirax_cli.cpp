@@ -19,6 +19,7 @@
 #include "volmirax.h"
 #include "volmirax_codes.h"
 #include "fd_io.h"
+#include "json_text.h"
 #include "wire_model.h"
 #include "serial_ports.h"
 
@@ -234,27 +235,6 @@ std::string TextOf(const unsigned char *b, size_t n)
     for (size_t i = 0; i < n; ++i)
         s += (b[i] >= 0x20 && b[i] < 0x7F) ? (char)b[i] : '.';
     return s;
-}
-
-// A JSON string of any bytes: quote and backslash escaped, every control
-// character and every byte outside ASCII written as \u00XX (the byte's
-// value), so that the output is valid JSON whatever a path or reply holds.
-std::string JsonString(const std::string &s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c < 0x20 || c >= 0x7F) {
-            char u[8];
-            snprintf(u, sizeof u, "\\u%04x", c);
-            out += u;
-        } else {
-            out += (char)c;
-        }
-    }
-    return out + "\"";
 }
 
 struct Result {
