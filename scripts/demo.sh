@@ -5,15 +5,22 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --preset windows-x86 >/dev/null
-cmake --build --preset windows-x86 >/dev/null
-build=$(pwd)/build/windows-x86
+. tools/devsim/sim_session.sh
+preset=windows-x86 arch=win32
+if ! runs_32bit; then
+    # some virtual machines' kernels cannot run 32-bit programs, so neither
+    # can 32-bit Wine: the 64-bit DLL shows the same
+    echo "This machine cannot run 32-bit programs: showing the 64-bit DLL instead."
+    preset=windows-x64 arch=win64
+fi
+cmake --preset $preset >/dev/null
+cmake --build --preset $preset >/dev/null
+build=$(pwd)/build/$preset
 echo "Built $build/VOLMIRAX.dll"
 echo
 
-. tools/devsim/sim_session.sh
 echo "Preparing a Wine prefix (takes a few seconds)..."
-wine_prefix win32
+wine_prefix $arch
 
 # The simulated device: version "VOLMIRAX-SIM 1.0"; command "1" answers
 # with data; command "9" is never answered. Its trace goes to this terminal,
