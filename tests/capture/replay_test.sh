@@ -121,10 +121,13 @@ check "$rc" "$mode: the kept sample capture replays to the end" "$(cat "$tmp/rep
 
 # a trace that cannot be written leaves every result as it was
 sim ttyRP --replay "$tmp/lib.jsonl" >"$tmp/replay.out" 2>&1
-host ttyRP "$tmp/no/such/folder/trace.jsonl" >"$tmp/untraced.txt" 2>/dev/null
+# (said once: on Windows through OutputDebugStringA, which Wine shows with +debugstr)
+WINEDEBUG=+debugstr host ttyRP "$tmp/no/such/folder/trace.jsonl" >"$tmp/untraced.txt" 2>"$tmp/untraced.err"
 stop "$sim_pid"
 check "$(cmp -s "$tmp/recorded.txt" "$tmp/untraced.txt"; echo $?)" "$mode: a trace path that cannot be opened changes nothing" \
     "$(diff "$tmp/recorded.txt" "$tmp/untraced.txt" | tr '\n' ' ')"
+said=$(grep -ci "cannot write the trace" "$tmp/untraced.err" || true)
+check "$([ "$said" = 1 ] && echo 0 || echo 1)" "$mode: and it is said once" "$said times: $(head -c 300 "$tmp/untraced.err")"
 
 "$tool" trace "$tmp/lib.jsonl" >"$tmp/listing.txt"
 grep -q 'timeout   no acknowledgement within 300 ms' "$tmp/listing.txt" && grep -q 'abort echo' "$tmp/listing.txt" &&
