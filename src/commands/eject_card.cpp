@@ -5,9 +5,6 @@
 extern "C" int WINAPI EjectCard(HANDLE hPort, int pm)
 {
     const unsigned char cmd[2] = {'3', (unsigned char)pm};
-    TraceRecord record;
-    TraceRecord *trace = TraceBegin(&record, "EjectCard", hPort);
-    TraceExchange(trace, cmd, sizeof cmd, COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT, COMMAND_EOT_TIMEOUT, 0, 0);
-    return TraceEnd(trace, RunExchange(hPort, cmd, sizeof cmd, 0, 0, COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT,
-                                       COMMAND_EOT_TIMEOUT, trace));
+    return TracedExchange("EjectCard", hPort, cmd, sizeof cmd, 0, 0, COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT,
+                          COMMAND_EOT_TIMEOUT);
 }

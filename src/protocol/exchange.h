@@ -13,4 +13,9 @@ int RunExchange(HANDLE port, const unsigned char *cmd, unsigned cmdLen, unsigned
 
 int RunAbort(HANDLE port, int eotTimeout, TraceRecord *trace);
 
+// The command exchange as an export call of its own: traced under
+// `function` when the trace is on.
+int TracedExchange(const char *function, HANDLE port, const unsigned char *cmd, unsigned cmdLen,
+                   unsigned char *replyData, unsigned *replyLen, int ackTimeout, int replyTimeout, int eotTimeout);
+
 #endif

@@ -141,13 +141,19 @@ int RunExchange(HANDLE hPort, const unsigned char *cmd, unsigned cmdLen, unsigne
     return CheckReply(reply, n, overlong, cmd, replyData, replyLen);
 }
 
+int TracedExchange(const char *function, HANDLE hPort, const unsigned char *cmd, unsigned cmdLen,
+                   unsigned char *replyData, unsigned *replyLen, int ackTimeout, int replyTimeout, int eotTimeout)
+{
+    TraceRecord record;
+    TraceRecord *trace = TraceBegin(&record, function, hPort);
+    TraceExchange(trace, cmd, cmdLen, ackTimeout, replyTimeout, eotTimeout, replyData != 0, replyLen != 0);
+    return TraceEnd(trace, RunExchange(hPort, cmd, cmdLen, replyData, replyLen, ackTimeout, replyTimeout,
+                                       eotTimeout, trace));
+}
+
 extern "C" int WINAPI SendCmd(HANDLE hPort, const unsigned char *cmd, unsigned int cmdLen,
                               unsigned char *replyData, unsigned int *replyLen,
                               int ackTimeout, int replyTimeout, int eotTimeout)
 {
-    TraceRecord record;
-    TraceRecord *trace = TraceBegin(&record, "SendCmd", hPort);
-    TraceExchange(trace, cmd, cmdLen, ackTimeout, replyTimeout, eotTimeout, replyData != 0, replyLen != 0);
-    return TraceEnd(trace, RunExchange(hPort, cmd, cmdLen, replyData, replyLen, ackTimeout, replyTimeout,
-                                       eotTimeout, trace));
+    return TracedExchange("SendCmd", hPort, cmd, cmdLen, replyData, replyLen, ackTimeout, replyTimeout, eotTimeout);
 }

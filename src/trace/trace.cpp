@@ -1,6 +1,7 @@
 #include "trace/trace.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "trace/trace_sink.h"
@@ -120,6 +121,15 @@ char g_headerPort[300];
 int g_headerBaud;
 
 }  // namespace
+
+long long TraceLimitBytes(const char *megabytes)
+{
+    char *end = 0;
+    double mb = megabytes ? strtod(megabytes, &end) : 0;
+    if (megabytes == 0 || end == megabytes || *end != 0 || !(mb > 0))
+        mb = 32;
+    return (long long)(mb * 1024 * 1024);
+}
 
 unsigned TraceHeader(char *line, unsigned size)
 {

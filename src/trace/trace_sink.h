@@ -18,6 +18,11 @@ int TraceSinkStart(void);
 // started with a header.
 void TraceSinkWrite(const char *lines, unsigned length);
 
+// The file's size limit in bytes from VOLMIRAX_TRACE_MAX's text (megabytes,
+// decimals allowed; null, empty or not a positive number: 32 MB). In
+// trace.cpp, for every platform's sink.
+long long TraceLimitBytes(const char *megabytes);
+
 // Microseconds from the platform's high-resolution monotonic clock.
 int64_t TraceSinkClockUs(void);
 

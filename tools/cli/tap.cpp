@@ -176,18 +176,6 @@ void ReleaseDevice(Device &d)
 
 // Forwards both ways until a signal or the device's end: 0, or 1 when the
 // device has gone (with a message).
-// The rate of a termios speed (0 when it is not one of the usual ones).
-int Baud(speed_t speed)
-{
-    static const struct { speed_t speed; int baud; } kRates[] = {
-        {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
-        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
-    for (auto r : kRates)
-        if (r.speed == speed)
-            return r.baud;
-    return 0;
-}
-
 int Forward(int device, const PseudoTerminal &host, FILE *trace, CaptureWriter &record)
 {
     LineDecoder decoder;
@@ -202,7 +190,7 @@ int Forward(int device, const PseudoTerminal &host, FILE *trace, CaptureWriter &
         const speed_t before = speed;
         FollowSettings(host.slave, device, flags, speed);
         if (speed != before && before != 0)
-            record.Line((int64_t)((NowSeconds() - t0) * 1e6), Baud(speed));
+            record.Line((int64_t)((NowSeconds() - t0) * 1e6), BaudOfSpeed(speed));
         pollfd p[2] = {{host.master, (short)(POLLIN | (toHost.Empty() ? 0 : POLLOUT)), 0},
                        {device, (short)(POLLIN | (toDevice.Empty() ? 0 : POLLOUT)), 0}};
         // settings are looked at again at least every 50 ms, and before any
@@ -268,7 +256,7 @@ int RunTap(const std::string &devicePath, const std::string &link, const std::st
     CaptureWriter record;
     if (!recordPath.empty()) {
         termios t;
-        const int baud = tcgetattr(device.fd, &t) == 0 ? Baud(cfgetospeed(&t)) : 0;
+        const int baud = tcgetattr(device.fd, &t) == 0 ? BaudOfSpeed(cfgetospeed(&t)) : 0;
         if (!record.Open(recordPath, "volmirax tap", devicePath, baud)) {
             fprintf(stderr, "volmirax: cannot write %s: %s\n", recordPath.c_str(), strerror(errno));
             ClosePseudoTerminal(host);

@@ -83,7 +83,7 @@ std::vector<ExchangeRecord> SplitExchanges(const Capture &capture)
     std::map<std::string, LineDecoder> decoders;
     std::map<std::string, long> current;        // per port: its exchange in `out`, -1 for none
     std::map<std::string, int64_t> pending[2];  // per port and direction: when the sequence being cut began
-    std::map<std::string, int64_t> byteUs;      // per port: one byte's time on the line
+    std::map<std::string, int64_t> byteUs;      // per port of the library: one byte's time on the line
     int64_t offset = 0, sessionEnd = 0;
     int session = 0;
     for (const CaptureEvent &e : capture.events) {
@@ -103,15 +103,7 @@ std::vector<ExchangeRecord> SplitExchanges(const Capture &capture)
             return it == current.end() || it->second < 0 ? nullptr : &out[it->second];
         };
         switch (e.kind) {
-        case CaptureEvent::HEADER:
-            if (e.baud > 0)
-                byteUs[""] = 10000000 / e.baud;
-            break;
-        case CaptureEvent::OPEN:
-            if (e.baud > 0)
-                byteUs[h] = 10000000 / e.baud;
-            break;
-        case CaptureEvent::LINE:
+        case CaptureEvent::OPEN:  // the library's writes: their line time is estimated from the rate
             if (e.baud > 0)
                 byteUs[h] = 10000000 / e.baud;
             break;

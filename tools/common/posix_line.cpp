@@ -9,6 +9,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "link/port_settings.h"
+
 void SetRaw(int fd)
 {
     termios t;
@@ -60,6 +62,16 @@ int OpenExclusive(const std::string &path)
     }
     ioctl(fd, TIOCEXCL);
     return fd;
+}
+
+int BaudOfSpeed(speed_t speed)
+{
+    switch (speed) {
+#define VOLMIRAX_BAUD_CASE(rate) case B##rate: return rate;
+        VOLMIRAX_LINE_RATES(VOLMIRAX_BAUD_CASE)
+#undef VOLMIRAX_BAUD_CASE
+    default: return 0;
+    }
 }
 
 bool ReplaceLink(const std::string &target, const std::string &link)

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include <termios.h>
+
 // Raw mode: no echo, no line editing, no translation, 8 bits, reads that
 // return what is there.
 void SetRaw(int fd);
@@ -25,6 +27,10 @@ void ClosePseudoTerminal(PseudoTerminal &p);
 // the descriptor, or -1 with the reason in errno (ENOTTY for something
 // that is not a terminal, EBUSY for a device held by another open).
 int OpenExclusive(const std::string &path);
+
+// The rate of a termios speed, from the library's list of rates; 0 for any
+// other speed.
+int BaudOfSpeed(speed_t speed);
 
 // Points `link` at `target` in one step (a link made beside it, then moved
 // over it): false with errno set.

@@ -10,8 +10,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "link/port_settings.h"
-
 
 bool OpenPty(Pty &p, const std::string &link)
 {
@@ -46,14 +44,7 @@ std::string LineReport(int fd)
     termios t;
     if (tcgetattr(fd, &t) != 0)
         return "error";
-    // the library's own list of rates; any other speed shows as 0
-    int baud = 0;
-    switch (cfgetospeed(&t)) {
-#define DEVSIM_SPEED_CASE(rate) case B##rate: baud = rate; break;
-        VOLMIRAX_LINE_RATES(DEVSIM_SPEED_CASE)
-#undef DEVSIM_SPEED_CASE
-    default: break;
-    }
+    const int baud = BaudOfSpeed(cfgetospeed(&t));  // 0 for a rate not in the list
     int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : 0;
     char out[160];
     snprintf(out, sizeof out, "baud=%d bits=%d parity=%d stop=%d crtscts=%d ixon=%d icanon=%d echo=%d",

@@ -120,8 +120,6 @@ int AwaitOutputDrained(const PosixPort *p, Deadline deadline)
     return 0;
 }
 
-}  // namespace
-
 // A write that did not complete leaves nothing queued behind it to reach
 // the device after the call has returned, as a timed-out write on Windows
 // does not carry on.
@@ -132,6 +130,8 @@ int AbandonWrite(const PosixPort *p, int rc)
     errno = reason;
     return rc;
 }
+
+}  // namespace
 
 int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
 {

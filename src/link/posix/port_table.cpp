@@ -91,12 +91,6 @@ HANDLE AddPort(PosixPort *port)
     return (HANDLE)(kTag | slot->generation << SLOT_BITS | (uintptr_t)(slot - g_slots));
 }
 
-void DropPort(PosixPort *port)
-{
-    Lock lock;
-    SlotOf(port)->reserved = 0;
-}
-
 PosixPort *FindPort(HANDLE handle)
 {
     Lock lock;

@@ -24,10 +24,9 @@ struct PosixPort {
 
 // A free record for a port being opened (null with errno EMFILE when the
 // table is full or ENOMEM); AddPort then makes it live and gives its
-// handle, DropPort gives it back unused.
+// handle.
 PosixPort *ReservePort(void);
 HANDLE AddPort(PosixPort *port);
-void DropPort(PosixPort *port);
 
 // The record of a live port, or null with errno EBADF.
 PosixPort *FindPort(HANDLE handle);

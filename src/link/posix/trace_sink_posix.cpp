@@ -16,8 +16,6 @@
 
 namespace {
 
-const double kDefaultMaxMb = 32;
-
 pthread_once_t g_once = PTHREAD_ONCE_INIT;
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 int g_fd = -1;
@@ -69,12 +67,7 @@ void Start()
         return;
     }
     strcpy(g_path, path);
-    const char *max = getenv("VOLMIRAX_TRACE_MAX");
-    char *end = 0;
-    double mb = max ? strtod(max, &end) : 0;
-    if (max == 0 || end == max || *end != 0 || !(mb > 0))
-        mb = kDefaultMaxMb;
-    g_maxBytes = (long long)(mb * 1024 * 1024);
+    g_maxBytes = TraceLimitBytes(getenv("VOLMIRAX_TRACE_MAX"));
     g_startUs = NowUs();
     if (!OpenFile()) {
         const int reason = errno;

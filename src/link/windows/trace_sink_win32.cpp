@@ -11,8 +11,6 @@
 
 namespace {
 
-const double kDefaultMaxMb = 32;
-
 INIT_ONCE g_once = INIT_ONCE_STATIC_INIT;
 SRWLOCK g_lock = SRWLOCK_INIT;
 HANDLE g_file = INVALID_HANDLE_VALUE;
@@ -48,11 +46,7 @@ BOOL CALLBACK Start(PINIT_ONCE, PVOID, PVOID *)
         return TRUE;
     char max[32];
     const DWORD maxLength = GetEnvironmentVariableA("VOLMIRAX_TRACE_MAX", max, sizeof max);
-    char *end = 0;
-    double mb = maxLength > 0 && maxLength < sizeof max ? strtod(max, &end) : 0;
-    if (end == 0 || end == max || *end != 0 || !(mb > 0))
-        mb = kDefaultMaxMb;
-    g_maxBytes = (long long)(mb * 1024 * 1024);
+    g_maxBytes = TraceLimitBytes(maxLength > 0 && maxLength < sizeof max ? max : 0);
     QueryPerformanceFrequency(&g_frequency);
     QueryPerformanceCounter(&g_start);
     if (!OpenFile()) {
