@@ -22,21 +22,23 @@ out=$(mktemp)
 traces=$(mktemp -d)
 trap 'rm -rf "$out" "$traces"' EXIT
 per=$(( (n + rounds - 1) / rounds ))
+# run_build BUILD BAUD ROUND: one run of a build, its raw lines on stdout
 run_build() {
     local build=$1 baud=$2 round=$3
+    local args=(--baud "$baud" --n "$per" --round "$round")
+    export DEVSIM_ARGS="--pace $baud"
     case $build in
-    linux)
-        DEVSIM_ARGS="--pace $baud" bash tools/devsim/run_native.sh build/bench \
-            build/bench/volmirax_bench build/bench/libvolmirax.so @PORT@ --baud "$baud" --build linux --n "$per" --round "$round" ;;
-    traced)
-        VOLMIRAX_TRACE=$traces/trace.jsonl DEVSIM_ARGS="--pace $baud" bash tools/devsim/run_native.sh build/bench \
-            build/bench/volmirax_bench build/bench/libvolmirax.so @PORT@ --baud "$baud" --build "linux, traced" --n "$per" --round "$round" ;;
+    linux | traced)
+        local name=linux trace=
+        [ "$build" = traced ] && name="linux, traced" trace=$traces/trace.jsonl
+        VOLMIRAX_TRACE=$trace bash tools/devsim/run_native.sh build/bench \
+            build/bench/volmirax_bench build/bench/libvolmirax.so @PORT@ --build "$name" "${args[@]}" ;;
     reference)
-        DEVSIM_ARGS="--pace $baud" bash tools/devsim/run_native.sh build/bench \
-            build/bench/volmirax_bench reference @PORT@ --baud "$baud" --build reference --n "$per" --round "$round" ;;
+        bash tools/devsim/run_native.sh build/bench \
+            build/bench/volmirax_bench reference @PORT@ --build reference "${args[@]}" ;;
     windows)
-        DEVSIM_ARGS="--pace $baud" bash tools/devsim/run_wine.sh build/$win \
-            wine volmirax_bench.exe VOLMIRAX.dll 5 --baud "$baud" --build "$win (Wine)" --n "$per" --round "$round" ;;
+        bash tools/devsim/run_wine.sh build/$win \
+            wine volmirax_bench.exe VOLMIRAX.dll 5 --build "$win (Wine)" "${args[@]}" ;;
     esac
 }
 builds=(linux traced reference windows)

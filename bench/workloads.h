@@ -4,8 +4,6 @@
 #ifndef VOLMIRAX_BENCH_WORKLOADS_H
 #define VOLMIRAX_BENCH_WORKLOADS_H
 
-#include <string>
-
 #include "volmirax.h"
 
 struct Workload {
@@ -31,14 +29,6 @@ const Workload kWorkloads[] = {
     // its whole time-out with part of what it waits for already there
     {"partial acknowledgement, 1 s", 'H', 2, "halfack,eotnone,", 1000, ERR_ACK_TIMEOUT, 10},
 };
-
-inline const Workload *FindWorkload(const std::string &name)
-{
-    for (const Workload &w : kWorkloads)
-        if (name == w.name)
-            return &w;
-    return 0;
-}
 
 // One byte on the line at `baud`, 10 bits with start and stop, in ms.
 inline double ByteMs(int baud)

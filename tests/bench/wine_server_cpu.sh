@@ -14,9 +14,8 @@ wineserver -w
 other=$(mktemp -d)
 trap 'WINEPREFIX=$other wineserver -k 2>/dev/null || true; rm -rf "$other"' EXIT
 WINEPREFIX=$other wineserver -p
-bench() { wine volmirax_bench.exe VOLMIRAX.dll 5 --baud 115200 --build t --n 4 "$@"; }
 
-out=$(bench 2>err.txt) || fail "the benchmark failed: $(cat err.txt)"
+out=$(wine volmirax_bench.exe VOLMIRAX.dll 5 --baud 115200 --build t --n 4 2>err.txt) || fail "the benchmark failed: $(cat err.txt)"
 pid=$(tr -d '\r' <err.txt | sed -n 's/^bench: counting the Wine server of .*, process \([0-9]*\)$/\1/p')
 [ -n "$pid" ] || fail "no server named: $(cat err.txt)"
 # a server lives in the folder named after its prefix's device and inode
