@@ -19,6 +19,8 @@ void Check(bool ok, const std::string &name, const std::string &detail = "");
 std::string Code(int rc);
 void CheckRc(int rc, int want, const std::string &name);
 long long NowMs();
+bool Emulated();                  // run under full-system emulation (VOLMIRAX_LANE=emulated)
+long long Late(long long margin); // a time window's upper margin, wider when emulated
 HANDLE Open(int baud);
 Bytes ToBytes(const std::string &s);
 // The simulator's answer to a control text; On sets a behaviour for a code.

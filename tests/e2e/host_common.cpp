@@ -43,6 +43,18 @@ void CheckRc(int rc, int want, const std::string &name)
 
 long long NowMs() { return MonotonicMs(); }
 
+// Under full-system emulation (the 32-bit lane on machines that cannot run
+// 32-bit code) every pass of a wait and every hop through Wine is many times
+// slower, so a time window's upper end gets an emulator's margin there; its
+// lower end, which no slowness can reach, stays. Native runs keep theirs.
+bool Emulated()
+{
+    const char *lane = getenv("VOLMIRAX_LANE");
+    return lane && !strcmp(lane, "emulated");
+}
+
+long long Late(long long margin) { return Emulated() ? margin + 1500 : margin; }
+
 HANDLE Open(int baud)
 {
 #ifdef _WIN32

@@ -15,17 +15,34 @@ session_end() {
 }
 trap session_end EXIT
 
-# Whether this machine runs 32-bit x86 programs: some virtual machines'
-# kernels cannot, and there Wine's 32-bit loader fails to start at all.
+# Whether this machine's kernel runs 32-bit x86 programs itself: some
+# virtual machines' kernels cannot, and there 32-bit Wine cannot start (the
+# suite then runs the 32-bit tests under full-system emulation,
+# scripts/vm32/). A qemu-i386 handler registered with binfmt_misc would make
+# the loader seem to run, so any such handler makes the answer no: 32-bit
+# Wine does not start under user-mode emulation.
 runs_32bit() {
+    local h
+    for h in /proc/sys/fs/binfmt_misc/*; do
+        [ -f "$h" ] || continue
+        grep -qx enabled "$h" 2>/dev/null && grep -q '^interpreter .*qemu-i386' "$h" 2>/dev/null &&
+            grep -q '^magic 7f454c46010101' "$h" 2>/dev/null && return 1
+    done
     /lib/ld-linux.so.2 --version >/dev/null 2>&1
 }
 
-# wine_prefix ARCH: a fresh prefix in $tmp, win32 or win64. On a machine
-# that cannot run 32-bit programs a win32 prefix cannot be had: the caller
-# exits 77, which the tests count as skipped, with the reason on stderr;
-# a win64 prefix then runs on Wine's 64-bit loader alone.
+# wine_prefix ARCH: a Wine prefix, win32 or win64: a fresh one in $tmp, or
+# for win32 the booted one that the emulated lane keeps with a persistent
+# server ($VOLMIRAX_WINE_PREFIX). On a machine that cannot run 32-bit
+# programs a win32 prefix cannot be had: the caller exits 77, which the
+# tests count as skipped, with the reason on stderr; a win64 prefix then
+# runs on Wine's 64-bit loader alone. A prefix that does not boot in time
+# fails with what failed and the end of its log.
 wine_prefix() {
+    if [ "$1" = win32 ] && [ -n "${VOLMIRAX_WINE_PREFIX:-}" ]; then
+        export WINEPREFIX=$VOLMIRAX_WINE_PREFIX WINEDEBUG=-all WINEARCH=win32
+        return 0
+    fi
     if ! runs_32bit; then
         if [ "$1" = win32 ]; then
             echo "skipped: this machine's kernel cannot run 32-bit programs, so neither can 32-bit Wine" >&2
@@ -41,7 +58,11 @@ wine_prefix() {
     fi
     export WINEPREFIX=$tmp/prefix WINEDEBUG=-all WINEARCH=$1
     uses_wine=1
-    wineboot -i >/dev/null 2>&1
+    if ! timeout -k 5 "${VOLMIRAX_WINEBOOT_TIMEOUT:-300}" wineboot -i >"$tmp/wineboot.log" 2>&1; then
+        echo "Wine ($1) did not start: wineboot -i failed or ran over ${VOLMIRAX_WINEBOOT_TIMEOUT:-300} s; the end of its log:" >&2
+        tail -n 20 "$tmp/wineboot.log" >&2
+        exit 1
+    fi
 }
 
 # start_devsim DEVSIM [ARGS...]: the simulator in the background, its line
