@@ -27,7 +27,11 @@ int WaitForBytes(HANDLE port, unsigned count, int32_t timeoutMs)
     BeginWait(&w, port, timeoutMs);
     unsigned pending = PendingBytes(port);
     int reached = pending >= count;
-    while (!reached && WaitPass(&w, pending)) {
+    // once the time is up the queue is looked at once more: bytes that
+    // came in time count, however late the last pass ran
+    int inTime = 1;
+    while (!reached && inTime) {
+        inTime = WaitPass(&w, pending);
         pending = PendingBytes(port);
         reached = pending >= count;
     }

@@ -35,39 +35,59 @@ int AwaitAcknowledgement(HANDLE port, unsigned char *reply, int32_t ackTimeout, 
     return 1;
 }
 
-// Collects the reply frame up to its first CR, one byte per pass, each pass
-// followed by one idle step and one look at the clock. `*n` counts the bytes
-// before the CR; bytes past REPLY_MAX_COUNT are read and dropped and
-// `*overlong` is set. 1 when the CR came, 0 on time-out, negative on a read
-// failure.
+// Takes the bytes already waiting (one read, at most a reply's worth) into
+// the reply, in order, until its first CR: 1 when the CR came, 0 when the reply is not complete yet, negative on a
+// read failure. `*n` counts the bytes before the CR; bytes past
+// REPLY_MAX_COUNT are dropped and `*overlong` is set. Bytes that came after
+// the CR in the same read are dropped, as the next exchange's purge would
+// drop them.
+int TakeWaitingReplyBytes(HANDLE port, unsigned char *reply, unsigned *n, int *overlong, TraceRecord *trace)
+{
+    unsigned char chunk[REPLY_BUFFER_SIZE];
+    unsigned pending = PendingBytes(port);
+    if (pending == 0)
+        return 0;
+    // one read a pass, so that a device that never stops sending still
+    // leaves the clock and the host's messages their turn
+    unsigned count = pending < sizeof chunk ? pending : (unsigned)sizeof chunk;
+    int rc = ReadBytes(port, chunk, count);
+    if (rc != 0)
+        return rc;
+    for (unsigned i = 0; i < count; ++i) {
+        // *n never passes REPLY_MAX_COUNT, so the place is always inside
+        // the buffer; once the reply is overlong, the last place is
+        // overwritten by every further byte.
+        reply[*n] = chunk[i];
+        if (chunk[i] == CR) {
+            TraceRx(trace, chunk, i + 1);
+            return 1;
+        }
+        if (*n < REPLY_MAX_COUNT)
+            ++*n;
+        else
+            *overlong = 1;
+    }
+    TraceRx(trace, chunk, count);
+    return 0;
+}
+
+// Collects the reply frame up to its first CR. Each pass takes every byte
+// already waiting, then takes one idle step and one look at the clock. When
+// the clock says the time is up, the queue is looked at once more: a byte
+// that came in time is never taken for a time-out, however late the pass
+// that saw the clock ran. 1 when the CR came, 0 on time-out, negative on a
+// read failure.
 int CollectReply(HANDLE port, unsigned char *reply, unsigned *n, int *overlong,
                  int32_t replyTimeout, TraceRecord *trace)
 {
     Wait w;
     BeginWait(&w, port, replyTimeout);
-    int rc;
+    int rc, inTime = 1;
     for (;;) {
-        if (PendingBytes(port) >= 1) {
-            // *n never passes REPLY_MAX_COUNT, so the place is always inside
-            // the buffer; once the reply is overlong, the last place is
-            // overwritten by every further byte.
-            rc = ReadBytes(port, &reply[*n], 1);
-            if (rc != 0)
-                break;
-            TraceRx(trace, &reply[*n], 1);
-            if (reply[*n] == CR) {
-                rc = 1;
-                break;
-            }
-            if (*n < REPLY_MAX_COUNT)
-                ++*n;
-            else
-                *overlong = 1;
-        }
-        if (!WaitPass(&w, 0)) {
-            rc = 0;
+        rc = TakeWaitingReplyBytes(port, reply, n, overlong, trace);
+        if (rc != 0 || !inTime)
             break;
-        }
+        inTime = WaitPass(&w, 0);
     }
     EndWait(&w);
     return rc;

@@ -59,14 +59,40 @@ TEST_F(ExchangeTest, StepsRunInOrderWithPurgesBeforeEachWrite)
     std::vector<std::string> expected = {
         "purge-rx", "purge-tx", "write 02 43 33 30 03 43 0D", "read 2",
         "purge-rx", "purge-tx", "write 05 0D"};
-    // then one byte per pass, each pass followed by one idle step, and no
-    // idle step after the CR
-    for (int i = 0; i < 8; ++i) {
-        expected.push_back("read 1");
-        expected.push_back("idle");
-    }
-    expected.push_back("read 1");
+    // then the whole reply, already there, in one read, and no idle step
+    // after the CR
+    expected.push_back("read 9");
     EXPECT_EQ(link.ops, expected);
+}
+
+TEST_F(ExchangeTest, EachPassTakesEveryByteAlreadyWaiting)
+{
+    // a reply arriving a byte every 2 ms, looked at every 4 ms: each pass
+    // reads what has come since the last, and nothing is left behind
+    device.reply = ReplyFrame('P', '3', '0', Str("00"));
+    device.replyDelay = 0;
+    device.replySpacing = 2;
+    link.idleStep = 4;
+    Outcome o = Exchange(kEject0);
+    EXPECT_EQ(o.rc, 0);
+    EXPECT_EQ(o.data, Str("00"));
+    std::vector<std::string> reply(std::find(link.ops.begin(), link.ops.end(), "write 05 0D") + 1, link.ops.end());
+    EXPECT_EQ(reply, (std::vector<std::string>{"read 1", "idle", "read 2", "idle", "read 2", "idle",
+                                               "read 2", "idle", "read 2"}));
+}
+
+TEST_F(ExchangeTest, ALateLastPassStillSeesAReplyThatCameInTime)
+{
+    // a window procedure holds each pass for 400 ms; the reply is complete at
+    // 905 ms, before the 1000-ms reply time-out, but the pass that finds the
+    // time up ends at 1205 ms: the queue is looked at once more, and the
+    // reply is taken, not reported as a time-out
+    device.reply = ReplyFrame('P', '3', '0', Str("00"));
+    device.replyDelay = 900;
+    link.idleStep = 400;
+    Outcome o = Exchange(kEject0, 300, 1000, 200);
+    EXPECT_EQ(o.rc, 0);
+    EXPECT_FALSE(WireHas(kAbortSeq));
 }
 
 TEST_F(ExchangeTest, WaitsForAcknowledgementAndReplyOnTheClock)
@@ -280,8 +306,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LinkFailureCase{"request_write_short", -1, 1, -1, -1, ERR_WRITE_SHORT, false},
                       LinkFailureCase{"ack_read_fails", -1, -1, 0, -1, ERR_READ, false},
                       LinkFailureCase{"ack_read_short", -1, -1, -1, 0, ERR_READ_SHORT, false},
-                      LinkFailureCase{"reply_read_fails", -1, -1, 3, -1, ERR_READ, true},
-                      LinkFailureCase{"reply_read_short", -1, -1, -1, 4, ERR_READ_SHORT, true}),
+                      LinkFailureCase{"reply_read_fails", -1, -1, 1, -1, ERR_READ, true},
+                      LinkFailureCase{"reply_read_short", -1, -1, -1, 1, ERR_READ_SHORT, true}),
     [](const ::testing::TestParamInfo<LinkFailureCase> &i) { return std::string(i.param.name); });
 
 TEST_F(ExchangeTest, BadArgumentsSendNothing)

@@ -41,3 +41,13 @@ TEST_F(ExchangeTest, SlowIdleStepsCountInFull)
     EXPECT_EQ(WaitForBytes(FakePort(), 1, 1000), 0);
     EXPECT_EQ(link.idles, 3);
 }
+
+TEST_F(ExchangeTest, BytesThatCameBeforeTheTimeOutAreNeverATimeOut)
+{
+    // passes of 400 ms: the pass that finds the time up (at 1200 ms) comes
+    // after the byte (at 900 ms); the queue is looked at once more
+    link.idleStep = 400;
+    link.Send({1}, 900);
+    EXPECT_EQ(WaitForBytes(FakePort(), 1, 1000), 1);
+    EXPECT_EQ(link.idles, 3);
+}
