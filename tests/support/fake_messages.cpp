@@ -4,6 +4,21 @@
 
 FakeMessages *g_messages = nullptr;
 
+namespace {
+
+// A WM_TIMER when the timer is due.
+int TakeDueTimer(FakeMessages &q, QueuedMessage *m)
+{
+    if (q.timerPeriod && static_cast<int32_t>(g_link->now - q.nextTimer) >= 0) {
+        q.nextTimer = g_link->now + q.timerPeriod;
+        *m = QueuedMessage{q.timerWindow, MESSAGE_TIMER, 1, q.timerProc, 0, 0, 0};
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int TakeMessage(QueuedMessage *m)
 {
     FakeMessages &q = *g_messages;
@@ -11,6 +26,7 @@ int TakeMessage(QueuedMessage *m)
     if (!q.queue.empty()) {
         *m = q.queue.front();
         q.queue.pop_front();
+        g_link->now += q.takeCost;
         return 1;
     }
     if (q.quit) {
@@ -18,12 +34,14 @@ int TakeMessage(QueuedMessage *m)
         *m = QueuedMessage{nullptr, MESSAGE_QUIT, static_cast<uintptr_t>(q.quitCode), 0, 0, 0, 0};
         return 1;
     }
-    if (q.timerPeriod && static_cast<int32_t>(g_link->now - q.nextTimer) >= 0) {
-        q.nextTimer = g_link->now + q.timerPeriod;
-        *m = QueuedMessage{q.timerWindow, MESSAGE_TIMER, 1, q.timerProc, 0, 0, 0};
-        return 1;
-    }
-    return 0;
+    return TakeDueTimer(q, m);
+}
+
+int TakeStarvedMessage(QueuedMessage *m)
+{
+    // the fake has no paint: a due timer, past whatever is posted
+    ++g_messages->takes;
+    return TakeDueTimer(*g_messages, m);
 }
 
 int TakeThreadMessage(QueuedMessage *m)

@@ -23,6 +23,7 @@ struct FakeMessages {
     void *timerWindow = nullptr;
     intptr_t timerProc = 0;    // non-zero: a thread timer with a procedure
     uint32_t nextTimer = 0;
+    uint32_t takeCost = 0;     // ms of the virtual clock that each message taken costs
     // The host's window or timer procedure: runs for every dispatched message.
     std::function<void(FakeMessages &, const QueuedMessage &)> onDispatch;
 

@@ -233,6 +233,27 @@ TEST_F(MessagesTest, AFloodOfThreadMessagesKeepsItsOrderAndLosesNone)
     }
 }
 
+TEST_F(MessagesTest, ATimerKeepsFiringThroughAFloodOfThreadMessages)
+{
+    // 2,000 thread messages, each costing 1 ms to take, keep the queue from
+    // ever emptying during a 600-ms wait for the acknowledgement: a 20-ms
+    // window timer still fires about every 20 ms, and the flood comes back
+    // whole and in order
+    device.reply = ReplyFrame('P', '3', '0', Str("00"));
+    device.ackDelay = 600;
+    for (int i = 0; i < 2000; ++i)
+        messages.Post(nullptr, kAppMessage, static_cast<uintptr_t>(i), 0);
+    messages.takeCost = 1;
+    messages.timerPeriod = 20;
+    messages.timerWindow = kWindow;
+    messages.nextTimer = 20;
+    EXPECT_EQ(Exchange(1000, 3000, 500), 0);
+    EXPECT_GE(Dispatched(MESSAGE_TIMER), 25);
+    ASSERT_EQ(messages.queue.size(), 2000u);
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_EQ(messages.queue[i].wParam, static_cast<uintptr_t>(i));
+}
+
 TEST_F(MessagesTest, AFloodKeepsItsOrderAcrossTheWaitsOfOneCall)
 {
     device.reply = ReplyFrame('P', '3', '0', Str("00"));

@@ -70,8 +70,7 @@ int Handle(const QueuedMessage &m, IdleState *state)
         held->quitCode = (int)m.wParam;
     } else if (IsDispatched(m)) {
         // Dispatched first and translated after, the reverse of a usual
-        // message loop: the library has always done it so, and hosts
-        // may rely on it.
+        // message loop, as the reference's message rules state.
         DispatchTaken(&m);
     } else if (HeldMessages *held = RoomForOne(state)) {
         HeldMessage &h = held->messages[held->count++];
@@ -92,8 +91,15 @@ void PumpMessages(IdleState *state)
     const uint32_t passStart = TickCount();
     QueuedMessage m;
     while (TakeMessage(&m)) {
-        if (!Handle(m, state) || TickCount() != passStart)
+        if (!Handle(m, state))
             return;
+        if (TickCount() != passStart) {
+            // the pass ends with messages still queued: a timer or paint that
+            // is due gets its turn all the same
+            if (TakeStarvedMessage(&m))
+                Handle(m, state);
+            return;
+        }
     }
 }
 

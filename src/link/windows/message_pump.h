@@ -12,7 +12,10 @@
 //   left to keep one), each further one is posted back at once to the end
 //   of the queue and the pass ends there.
 // The pass ends when the queue is empty, or after a message once the clock
-// has moved on since the pass began. The wait reads the clock and looks at
+// has moved on since the pass began; a pass that ends with messages still
+// queued also takes one WM_TIMER or WM_PAINT that is due, which the system
+// makes only when nothing is posted (a flood of posted messages would
+// otherwise starve the host's timers). The wait reads the clock and looks at
 // the input queue after every pass, so a stream of messages can neither
 // hold a wait past its time-out nor keep it from seeing its bytes, beyond
 // the time that the host's procedure spends in the one message being

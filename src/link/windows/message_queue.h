@@ -26,6 +26,11 @@ struct QueuedMessage {
 // 1 when there was one.
 int TakeMessage(QueuedMessage *m);
 
+// Removes a WM_TIMER or WM_PAINT that is due, looking past the messages
+// posted ahead of it (the system makes these only when nothing is posted, so
+// a queue that never empties would starve them): 1 when there was one.
+int TakeStarvedMessage(QueuedMessage *m);
+
 // Removes the next message of the thread itself (one with no window),
 // leaving window messages where they are: 1 when there was one.
 int TakeThreadMessage(QueuedMessage *m);

@@ -4,11 +4,11 @@
 #include "link/windows/message_queue.h"
 
 // Removes the next message for `window` (NULL: any; (HWND)-1: only those
-// of the thread itself).
-static int Take(HWND window, QueuedMessage *m)
+// of the thread itself) in the range `first`..`last` (0, 0: all).
+static int Take(HWND window, QueuedMessage *m, UINT first = 0, UINT last = 0)
 {
     MSG msg;
-    if (!PeekMessageA(&msg, window, 0, 0, PM_REMOVE))
+    if (!PeekMessageA(&msg, window, first, last, PM_REMOVE))
         return 0;
     m->window = msg.hwnd;
     m->message = msg.message;
@@ -23,6 +23,13 @@ static int Take(HWND window, QueuedMessage *m)
 int TakeMessage(QueuedMessage *m)
 {
     return Take(NULL, m);
+}
+
+int TakeStarvedMessage(QueuedMessage *m)
+{
+    // a filter that leaves the posted messages out lets the system make
+    // the timer and paint messages that are due
+    return Take(NULL, m, WM_TIMER, WM_TIMER) || Take(NULL, m, WM_PAINT, WM_PAINT);
 }
 
 int TakeThreadMessage(QueuedMessage *m)
