@@ -9,15 +9,54 @@
 # any folder, at any time, gives the same bytes (SOURCE_DATE_EPOCH is the
 # commit's time). Installs what it needs, like the other scripts.
 #   bash scripts/release.sh [DIST_FOLDER]
+#
+# It never deletes what it did not make: DIST_FOLDER must be new, empty, or
+# hold only an earlier release (every file listed in its SHA256SUMS); the
+# release is written beside it and moved into place at the end. It refuses
+# a tree with uncommitted changes (the bytes would not be the commit's),
+# and a second release running in the same checkout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+refuse() { echo "release: $*" >&2; exit 1; }
+
+dist=$(readlink -m "${1:-dist}")
+checkout=$(pwd -P)
+case $dist/ in
+    "$checkout"/|/) refuse "$dist is the checkout or the root: give a folder for the release" ;;
+esac
+case $checkout/ in
+    "$dist"/*) refuse "$dist holds the checkout: give a folder for the release" ;;
+esac
+if [ -e "$dist" ]; then
+    [ -d "$dist" ] || refuse "$dist exists and is not a folder"
+    if [ -n "$(ls -A "$dist")" ]; then
+        [ -f "$dist/SHA256SUMS" ] || refuse "$dist is not empty and holds no earlier release (no SHA256SUMS): nothing was changed"
+        # an earlier release: every file in it is one its SHA256SUMS lists
+        listed=$(awk '{print $2}' "$dist/SHA256SUMS" | sed 's/^\*//')
+        while IFS= read -r -d '' f; do
+            name=${f#"$dist"/}
+            [ -f "$f" ] && [ ! -L "$f" ] || refuse "$dist holds $name, which no release makes: nothing was changed"
+            [ "$name" = SHA256SUMS ] || grep -Fxq -- "$name" <<<"$listed" ||
+                refuse "$dist holds $name, which is not part of its earlier release: nothing was changed"
+        done < <(find "$dist" -mindepth 1 -print0)
+    fi
+fi
+if git rev-parse --git-dir >/dev/null 2>&1 && [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    refuse "the tree has uncommitted changes, so the release's bytes would not be those of its commit: commit or stash them first"
+fi
+mkdir -p build
+exec 9>build/release.lock
+flock -n 9 || refuse "another release is running in this checkout"
+
 bash scripts/install-deps.sh
-dist=$(readlink -f "${1:-dist}")
 work=$(pwd)/build/release
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 export TZ=UTC LC_ALL=C
-rm -rf "$dist" "$work"
-mkdir -p "$dist" "$work"
+mkdir -p "$(dirname "$dist")"
+out=$(mktemp -d "$dist.new.XXXXXX")
+trap 'rm -rf "$out"' EXIT
+rm -rf "$work"
+mkdir -p "$work"
 
 # build PRESET [ARGS...]: a release build of the preset's platform, without the tests
 build() {
@@ -33,21 +72,33 @@ for preset in windows-x86 windows-x64; do
     build "$preset"
     cmake --install "$work/$preset" --prefix "$work/$preset/stage" >/dev/null
     bits=$([ "$preset" = windows-x86 ] && echo 32 || echo 64)
-    /usr/bin/python3 scripts/zip_tree.py "$work/$preset/stage" "$dist/volmirax-1.0.0.1-win$bits.zip" "volmirax-1.0.0.1-win$bits"
+    /usr/bin/python3 scripts/zip_tree.py "$work/$preset/stage" "$out/volmirax-1.0.0.1-win$bits.zip" "volmirax-1.0.0.1-win$bits"
 done
 
 echo "building linux"
 # no build folder in the tools' run path: it would change their build ID
 build linux -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON
 (cd "$work/linux" && cpack -G DEB >/dev/null)
-cp "$work"/linux/*.deb "$dist/"
+cp "$work"/linux/*.deb "$out/"
 
 echo "building the wheels"
 for wheel in "linux_x86_64 $work/linux/libvolmirax.so.1.0.0" "win32 $work/windows-x86/VOLMIRAX.dll" \
              "win_amd64 $work/windows-x64/VOLMIRAX.dll"; do
-    bash bindings/python/make_wheel.sh ${wheel} "$dist"
+    bash bindings/python/make_wheel.sh ${wheel} "$out"
 done
 
-(cd "$dist" && sha256sum -- *.zip *.deb *.whl >SHA256SUMS)
+(cd "$out" && sha256sum -- *.zip *.deb *.whl >SHA256SUMS)
+chmod 755 "$out"
+# into place: the earlier release (checked above to hold only its own
+# files) goes only once the new one is complete
+if [ -e "$dist" ]; then
+    old=$(mktemp -d "$dist.old.XXXXXX")
+    rmdir "$old"
+    mv "$dist" "$old"
+    mv "$out" "$dist"
+    rm -rf "$old"
+else
+    mv "$out" "$dist"
+fi
 echo "release in $dist:"
 (cd "$dist" && ls -l)
