@@ -119,7 +119,10 @@ CpuReading ReadCpu()
     // utime and stime are the 14th and 15th fields, in clock ticks of
     // 10 ms; the name in parentheses may hold spaces
     const std::string stat = ReadAll(g_serverStat);
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos || name + 2 > stat.size())
+        return r;  // the server's record could not be read: counted as nothing
+    std::istringstream fields(stat.substr(name + 2));
     std::string field;
     for (int i = 3; i <= 15 && fields >> field; ++i)
         if (i == 14 || i == 15)

@@ -7,6 +7,11 @@
 # running every build once, in an order that rotates from round to round,
 # so that a slow phase of the machine does not fall on one build.
 #   bench/run_bench.sh [N [ROUNDS]]   (N exchanges per workload and build in all)
+#
+# BENCH_BUSY=HOGS: the Linux library and the DLL only, each measured on the
+# idle machine and then with HOGS processes of the benchmark's own spinning
+# at normal priority (both cores kept busy), side by side in one table
+# (builds named "..., idle" and "..., busy").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 n=${1:-60}
@@ -24,13 +29,13 @@ trap 'rm -rf "$out" "$traces"' EXIT
 per=$(( (n + rounds - 1) / rounds ))
 # run_build BUILD BAUD ROUND: one run of a build, its raw lines on stdout
 run_build() {
-    local build=$1 baud=$2 round=$3
+    local build=$1 baud=$2 round=$3 load=${4:+, $4}
     local args=(--baud "$baud" --n "$per" --round "$round")
     export DEVSIM_ARGS="--pace $baud"
     case $build in
     linux | traced)
-        local name=linux trace=
-        [ "$build" = traced ] && name="linux, traced" trace=$traces/trace.jsonl
+        local name=linux$load trace=
+        [ "$build" = traced ] && name="linux, traced$load" trace=$traces/trace.jsonl
         VOLMIRAX_TRACE=$trace bash tools/devsim/run_native.sh build/bench \
             build/bench/volmirax_bench build/bench/libvolmirax.so @PORT@ --build "$name" "${args[@]}" ;;
     reference)
@@ -38,18 +43,37 @@ run_build() {
             build/bench/volmirax_bench reference @PORT@ --build reference "${args[@]}" ;;
     windows)
         bash tools/devsim/run_wine.sh build/$win \
-            wine volmirax_bench.exe VOLMIRAX.dll 5 --build "$win (Wine)" "${args[@]}" ;;
+            wine volmirax_bench.exe VOLMIRAX.dll 5 --build "$win (Wine)$load" "${args[@]}" ;;
     esac
 }
 builds=(linux traced reference windows)
-for ((r = 0; r < rounds; ++r)); do
-    for baud in 9600 115200; do
-        for ((i = 0; i < ${#builds[@]}; ++i)); do
-            run_build "${builds[(i + r) % ${#builds[@]}]}" "$baud" "$r" >>"$out"
+loads=("")
+hogs=()
+stop_hogs() { [ ${#hogs[@]} -eq 0 ] || kill "${hogs[@]}" 2>/dev/null; hogs=(); }
+trap 'stop_hogs; rm -rf "$out" "$traces"' EXIT
+if [ -n "${BENCH_BUSY:-}" ]; then
+    builds=(linux windows)
+    loads=(idle busy)
+fi
+for load in "${loads[@]}"; do
+    if [ "$load" = busy ]; then
+        for ((i = 0; i < BENCH_BUSY; ++i)); do
+            (while :; do :; done) &
+            hogs+=($!)
+        done
+        echo "busy: $BENCH_BUSY spinning processes" >&2
+    fi
+    for ((r = 0; r < rounds; ++r)); do
+        for baud in 9600 115200; do
+            for ((i = 0; i < ${#builds[@]}; ++i)); do
+                run_build "${builds[(i + r) % ${#builds[@]}]}" "$baud" "$r" "$load" >>"$out"
+            done
         done
     done
+    stop_hogs
 done
 build/bench/volmirax_bench --report "$out"
+[ -n "${BENCH_BUSY:-}" ] && exit 0
 echo
 # the tools on a day of a busy kiosk: a capture of 100,000 exchanges
 /usr/bin/python3 bench/report_bench.py build/bench/volmirax 100000

@@ -9,7 +9,8 @@ packages=(cmake make g++ libgtest-dev file pkgconf
           python3 python3-venv python3-pytest python3-setuptools python3-wheel
           mono-mcs mono-runtime nlohmann-json3-dev
           chromium python3-pil
-          lintian dpkg-dev python3-build unzip)
+          lintian dpkg-dev python3-build unzip
+          qemu-system-x86 busybox-static)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -33,7 +33,9 @@ if mount -t 9p -o "$opts,ro,cache=loose" hostroot /host &&
     mount -t tmpfs -o mode=1777 tmp /host/tmp
     mount -t tmpfs -o mode=755 run /host/run
     mount -t tmpfs -o mode=1777 vartmp /host/var/tmp
-    chroot /host /bin/bash "$job/run.sh" </dev/null >/dev/console 2>&1
+    # through a pipe, not the console: programs then write plain lines
+    # (Wine draws on a terminal with cursor moves)
+    chroot /host /bin/bash "$job/run.sh" </dev/null 2>&1 | cat >/dev/console
 else
     echo "vm32: the host's files could not be mounted"
 fi

@@ -33,5 +33,7 @@ else
     mkdir -p "$VOLMIRAX_WINE_PREFIX"
     tar -C "$VOLMIRAX_WINE_PREFIX" -xf "$template"
 fi
-# its own session, so that no hang-up of the console reaches it
+# its own session, so that no hang-up of the console reaches it; and Wine's
+# own services started now, so that no test's output stays open in them
 WINEPREFIX=$VOLMIRAX_WINE_PREFIX setsid wineserver -p </dev/null >/dev/null 2>&1
+WINEPREFIX=$VOLMIRAX_WINE_PREFIX setsid wine cmd /c exit </dev/null >/dev/null 2>&1

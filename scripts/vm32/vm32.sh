@@ -123,7 +123,7 @@ timeout -k 10 "$timeout" qemu-system-x86_64 "${accel[@]}" -smp "$(nproc)" -m 409
     >"$job/qemu.log" 2>&1 &
 qemu=$!
 touch "$job/console.log"
-tail -n +1 -f --pid=$qemu "$job/console.log" | sed -u 's/\r$//' &
+tail -n +1 -f --pid=$qemu "$job/console.log" | sed -u -e 's/\r$//' -e '/^\[ *[0-9.]*\] reboot: Power down$/d' &
 tailer=$!
 wait $qemu && qemu_rc=0 || qemu_rc=$?
 wait $tailer 2>/dev/null || true

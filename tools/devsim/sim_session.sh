@@ -41,6 +41,8 @@ runs_32bit() {
 wine_prefix() {
     if [ "$1" = win32 ] && [ -n "${VOLMIRAX_WINE_PREFIX:-}" ]; then
         export WINEPREFIX=$VOLMIRAX_WINE_PREFIX WINEDEBUG=-all WINEARCH=win32
+        # no COM port left over from the program before
+        rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
         return 0
     fi
     if ! runs_32bit; then
