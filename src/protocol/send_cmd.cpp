@@ -17,7 +17,8 @@ int WriteCommandFrame(HANDLE port, const unsigned char *cmd, unsigned cmdLen, Tr
         return ERR_WRITE;  // nothing was sent
     BuildCommandFrame(cmd, cmdLen, frame);
     int rc = WriteBytes(port, frame, cmdLen + FRAME_OVERHEAD);
-    TraceTx(trace, frame, cmdLen + FRAME_OVERHEAD);
+    if (rc == 0)  // tx: the bytes have left
+        TraceTx(trace, frame, cmdLen + FRAME_OVERHEAD);
     free(frame);
     return rc;
 }
@@ -144,9 +145,9 @@ int RunExchange(HANDLE hPort, const unsigned char *cmd, unsigned cmdLen, unsigne
     // Whatever followed the acknowledgement is dropped here.
     Purge(hPort);
     rc = WriteBytes(hPort, kRequest, sizeof kRequest);
-    TraceTx(trace, kRequest, sizeof kRequest);
     if (rc != 0)
         return rc;
+    TraceTx(trace, kRequest, sizeof kRequest);
 
     unsigned n = 0;
     int overlong = 0;

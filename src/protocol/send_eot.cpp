@@ -11,9 +11,9 @@ int RunAbort(HANDLE hPort, int eotTimeout, TraceRecord *trace)
         return ERR_NO_PORT;
     Purge(hPort);
     int rc = WriteBytes(hPort, kAbort, sizeof kAbort);
-    TraceTx(trace, kAbort, sizeof kAbort);
     if (rc != 0)
         return rc;
+    TraceTx(trace, kAbort, sizeof kAbort);
     if (!WaitForBytes(hPort, sizeof kAbort, eotTimeout)) {
         TraceTimeout(trace, "echo", eotTimeout);
         return ERR_EOT_TIMEOUT;

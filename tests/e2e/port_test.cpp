@@ -156,7 +156,28 @@ void TestBadHandles()
     CheckRefused(reinterpret_cast<HANDLE>(1), badHandle, "bad handle 1");
     CheckRefused(reinterpret_cast<HANDLE>(0x12345678), badHandle, "bad handle 0x12345678");
     CheckRefused(reinterpret_cast<HANDLE>(&local), badHandle, "bad handle: an address");
-#ifndef _WIN32
+#ifdef _WIN32
+    // Handles of the host's own that are not ports: nothing is written into
+    // them, and CloseComm leaves them open.
+    char file[MAX_PATH];
+    GetTempFileNameA(".", "vmx", 0, file);
+    HANDLE f = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
+    HANDLE pipeRead = NULL, pipeWrite = NULL;
+    CreatePipe(&pipeRead, &pipeWrite, NULL, 4096);
+    struct { HANDLE h; const char *name; } others[] = {{f, "a file"}, {event, "an event"}, {pipeWrite, "a pipe"}};
+    for (auto &o : others)
+        CheckRefused(o.h, badHandle, std::string("not a port: ") + o.name);
+    Check(GetFileSize(f, NULL) == 0, "not a port: nothing was written into the file");
+    DWORD queued = 1;
+    Check(PeekNamedPipe(pipeRead, NULL, 0, NULL, &queued, NULL) && queued == 0, "not a port: nothing was written into the pipe");
+    Check(SetEvent(event) != 0, "not a port: CloseComm left the event open");
+    CloseHandle(f);
+    CloseHandle(event);
+    CloseHandle(pipeRead);
+    CloseHandle(pipeWrite);
+    DeleteFileA(file);
+#else
     // A copy of a closed handle: refused, even once a file has taken over
     // the old descriptor number and a new port the old place.
     HANDLE h = Open(9600);

@@ -87,6 +87,10 @@ TEST_F(TraceTest, TheSameExchangeWithAndWithoutTheTrace)
              d.replySpacing = 7;
          }, {}},
         {"a read fails", [](ScriptedDevice &, FakeLink &l) { l.failRead = 1; }, {}},
+        // tx means the bytes have left: a write that failed is not one
+        {"the frame's write fails", [](ScriptedDevice &, FakeLink &l) { l.failWrite = 0; }, {}},
+        {"the request's write fails", [](ScriptedDevice &, FakeLink &l) { l.failWrite = 1; }, {}},
+        {"the abort's write fails", [](ScriptedDevice &d, FakeLink &l) { d.ackSilent = true; l.failWrite = 1; }, {"ack"}},
     };
     for (const TraceCase &c : cases) {
         SCOPED_TRACE(c.name);

@@ -3,10 +3,14 @@
 #include <windows.h>
 
 #include "link/link.h"
+#include "link/windows/comm_handle.h"
 #include "link/windows/message_pump.h"
 
 int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
 {
+    // A host's file, pipe or event is not a port: nothing goes into it.
+    if (!IsCommHandle(port))
+        return ERR_WRITE;
     DWORD written = 0;
     if (!WriteFile(port, bytes, count, &written, NULL))
         return ERR_WRITE;

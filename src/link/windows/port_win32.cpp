@@ -4,6 +4,7 @@
 
 #include "link/port_settings.h"
 #include "link/link.h"
+#include "link/windows/comm_handle.h"
 #include "trace/trace.h"
 
 static int SetLineSettings(HANDLE handle, const char *mode)
@@ -88,7 +89,8 @@ extern "C" int WINAPI CloseComm(HANDLE *phPort)
     if (phPort == NULL || *phPort == NULL)
         return 0;
     const HANDLE handle = *phPort;
-    const int closed = CloseHandle(handle) ? 1 : 0;
+    // only a port is closed: a host's event or file given by mistake stays open
+    const int closed = IsCommHandle(handle) && CloseHandle(handle) ? 1 : 0;
     *phPort = NULL;
     const DWORD reason = GetLastError();
     TraceClose(handle, closed);
