@@ -2,7 +2,7 @@
 // simulator on a line paced at a real baud rate and prints raw samples;
 // `--report` turns the samples of several runs into one table.
 //
-//   volmirax_bench LIBRARY|reference PORT --baud B --build NAME [--n N] [--round R]
+//   volmirax_bench LIBRARY|reference PORT --baud B --build NAME [--n N] [--round R] [--only WORKLOAD]
 //   volmirax_bench --report FILE
 //
 // LIBRARY is the library under test; "reference" is the minimal
@@ -116,18 +116,19 @@ int main(int argc, char **argv)
     if (argc == 3 && !strcmp(argv[1], "--report"))
         return BenchReport(argv[2]);
     if (argc < 3) {
-        fprintf(stderr, "usage: volmirax_bench LIBRARY|reference PORT --baud B --build NAME [--n N] [--round R]\n"
+        fprintf(stderr, "usage: volmirax_bench LIBRARY|reference PORT --baud B --build NAME [--n N] [--round R] [--only WORKLOAD]\n"
                         "       volmirax_bench --report FILE\n");
         return 2;
     }
     int baud = 9600, n = 20, round = 0;
-    std::string build = "?";
+    std::string build = "?", only;
     for (int i = 3; i + 1 < argc; i += 2) {
         std::string a = argv[i];
         if (a == "--baud") baud = atoi(argv[i + 1]);
         else if (a == "--n") n = atoi(argv[i + 1]);
         else if (a == "--build") build = argv[i + 1];
         else if (a == "--round") round = atoi(argv[i + 1]);
+        else if (a == "--only") only = argv[i + 1];
     }
     std::string said, error;
     if (!OpenCpuCounters(said)) {
@@ -155,9 +156,11 @@ int main(int argc, char **argv)
         return 1;
     }
     for (const Workload &w : kWorkloads)
-        Run(h, w, n, build, baud, round);
+        if (only.empty() || only == w.name)
+            Run(h, w, n, build, baud, round);
 #ifdef _WIN32
-    PassCost((HANDLE)h, build, baud);
+    if (only.empty())
+        PassCost((HANDLE)h, build, baud);
 #endif
     lib.CloseComm(&h);
     return 0;

@@ -163,13 +163,15 @@ namespace Volmirax
     /// <summary>An open port with the card device on it. Every call blocks
     /// until the device has answered or a time-out has passed; on Windows
     /// the calling thread's window messages keep flowing meanwhile. A port
-    /// may be shared between threads: a Dispose while another thread is in
-    /// a call closes the port once that call has returned, and a port that
-    /// is never disposed is closed when the collector finalizes it.</summary>
+    /// may be shared between threads: its calls run one at a time, in the
+    /// order they get the port; a Dispose while another thread is in a call
+    /// closes the port once that call has returned, and a port that is
+    /// never disposed is closed when the collector finalizes it.</summary>
     public sealed class VolmiraxPort : IDisposable
     {
         const int NoPort = -101;  // ERR_NO_PORT: what every call gives once the port is closed
         readonly PortHandle handle;
+        readonly object oneCallAtATime = new object();
 
         /// <summary>Opens COM<paramref name="port"/> (OpenComm).</summary>
         /// <exception cref="Win32Exception">The port did not open; NativeErrorCode is the system's reason.</exception>
@@ -179,9 +181,20 @@ namespace Volmirax
         }
 
         /// <summary>Opens a device path such as /dev/ttyUSB0 (OpenCommPath, Linux only).</summary>
+        /// <exception cref="ArgumentNullException">device is null.</exception>
+        /// <exception cref="ArgumentException">device holds a NUL character, which would cut the path short.</exception>
         public VolmiraxPort(string device, int baud = 9600)
-            : this(NativeMethods.OpenPortPath(device, baud), device)
+            : this(NativeMethods.OpenPortPath(CheckedPath(device), baud), device)
         {
+        }
+
+        static string CheckedPath(string device)
+        {
+            if (device == null)
+                throw new ArgumentNullException("device");
+            if (device.IndexOf('\0') >= 0)
+                throw new ArgumentException("a device path cannot hold a NUL character", "device");
+            return device;
         }
 
         VolmiraxPort(PortHandle opened, string name)
@@ -208,10 +221,14 @@ namespace Volmirax
         // ERR_NO_PORT, as the library does for a null handle.
         int Call(Func<PortHandle, int> export)
         {
-            try {
-                return export(handle);
-            } catch (ObjectDisposedException) {
-                return NoPort;
+            // one exchange per port at a time: two at once would mix their
+            // frames and replies on the line
+            lock (oneCallAtATime) {
+                try {
+                    return export(handle);
+                } catch (ObjectDisposedException) {
+                    return NoPort;
+                }
             }
         }
 
@@ -220,8 +237,11 @@ namespace Volmirax
         /// set and its ReplyData; this call tells a device status from a
         /// library code of the same value, since it sees whether the reply
         /// data was written.</summary>
+        /// <exception cref="ArgumentNullException">cmd is null.</exception>
         public byte[] Send(byte[] cmd, int ack = 1000, int reply = 3000, int eot = 500)
         {
+            if (cmd == null)
+                throw new ArgumentNullException("cmd");
             byte[] data = new byte[NativeMethods.MaxReplyData];
             uint length = 0xFFFFFFFF;  // written only when a checked reply came
             int rc = Call(h => NativeMethods.SendCmd(h, cmd, (uint)cmd.Length, data, ref length, ack, reply, eot));

@@ -70,6 +70,55 @@ static class VolmiraxTests
         Check(first.IsClosed && Opens(device), "Dispose during a call: the port is closed once the call returned");
     }
 
+    // Two threads ejecting on one port: every call gets its own exchange,
+    // none fails.
+    static void TwoThreadsOnOnePort(string device)
+    {
+        using (VolmiraxPort port = new VolmiraxPort(device)) {
+            int failed = 0;
+            string first = "";
+            ThreadStart eject = () => {
+                for (int i = 0; i < 300; ++i) {
+                    VolmiraxException e = Throws(() => port.Eject('0'));
+                    if (e != null && Interlocked.Increment(ref failed) == 1)
+                        first = e.Name ?? e.Code.ToString();
+                }
+            };
+            Thread a = new Thread(eject), b = new Thread(eject);
+            a.Start();
+            b.Start();
+            a.Join();
+            b.Join();
+            Check(failed == 0, "two threads on one port: 600 ejections, none failed", failed + " failed, first " + first);
+        }
+    }
+
+    // Bad arguments get the framework's own exceptions, and nothing opens.
+    static void BadArguments(string device)
+    {
+        string[] paths = { device + "\0ignored", "\0" + device };
+        foreach (string path in paths) {
+            bool refused = false;
+            try {
+                new VolmiraxPort(path).Dispose();
+            } catch (ArgumentException) {
+                refused = true;
+            } catch (Win32Exception) {
+            }
+            Check(refused, "a path with a NUL inside is refused (ArgumentException)", path.Replace("\0", "\\0"));
+        }
+        Check(Opens(device), "a refused path opened nothing");
+        using (VolmiraxPort port = new VolmiraxPort(device)) {
+            bool nullRefused = false;
+            try {
+                port.Send(null);
+            } catch (ArgumentNullException) {
+                nullRefused = true;
+            }
+            Check(nullRefused, "Send(null) throws ArgumentNullException");
+        }
+    }
+
     [MethodImpl(MethodImplOptions.NoInlining)]
     static void OpenAndForget(string device)
     {
@@ -80,6 +129,8 @@ static class VolmiraxTests
     {
         string device = args[0];
         DisposeDuringACall(device, args[2]);
+        TwoThreadsOnOnePort(device);
+        BadArguments(device);
         // on a thread of its own, so that no stack that Mono's collector
         // scans conservatively still holds the port
         Thread forgetful = new Thread(() => OpenAndForget(device));
