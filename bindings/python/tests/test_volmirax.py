@@ -71,6 +71,14 @@ def test_open_error_carries_the_systems_reason(library, path, reason):
     assert e.value.code is None
 
 
+def test_a_com_number_that_does_not_open_names_the_device_tried(library):
+    # COM250 is /dev/ttyS249 on Linux, which no machine has
+    with pytest.raises(volmirax.OpenError) as e:
+        volmirax.Port(250, library=library)
+    assert e.value.errno == errno.ENOENT
+    assert e.value.filename == "/dev/ttyS249"
+
+
 def test_a_port_in_use_does_not_open_twice(port, library, line):
     with pytest.raises(volmirax.OpenError) as e:
         volmirax.Port(line, library=library)

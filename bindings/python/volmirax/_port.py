@@ -116,7 +116,8 @@ class Port:
             name = port
             handle = self._lib.OpenCommPath(path, baud)
         else:
-            name = f"COM{port}"
+            # on Linux, COMn is /dev/ttyS<n-1>: the error names what was tried
+            name = f"COM{port}" if _WINDOWS or port < 1 else f"/dev/ttyS{port - 1}"
             handle = self._lib.OpenComm(_c_int("port", port), baud)
         if not handle:
             if _WINDOWS:
