@@ -101,6 +101,12 @@ void Row(int baud, const Workload &w, const std::string &build, const Cell &c, d
     const std::string cpuShare = Split("%.1f%%", 100.0 * c.hostMs / c.wallMs, 100.0 * c.serverMs / c.wallMs, c.server);
     const std::string cpuEach = Split("%.2f", c.hostMs / c.exchanges, c.serverMs / c.exchanges, c.server);
     const std::string failed = c.failures ? " (" + std::to_string(c.failures) + " failed)" : "";
+    if (walls.empty()) {
+        // every exchange failed: the row says so rather than vanishing
+        printf("| %d | %s | %s | 0 | | | | | | | | | %s | %s |%s\n", baud, w.name, build.c_str(), cpuShare.c_str(),
+               cpuEach.c_str(), failed.c_str());
+        return;
+    }
     if (w.expect != 0) {
         printf("| %d | %s | %s | %zu | | %.2f | | | | | | | %s | %s |%s\n", baud, w.name, build.c_str(), walls.size(),
                Quantile(walls, 0.5), cpuShare.c_str(), cpuEach.c_str(), failed.c_str());
@@ -165,7 +171,7 @@ int BenchReport(const char *file)
             if (w.expect == 0 && ref != it->second.end() && !ref->second.walls.empty())
                 refOverhead = Quantile(ref->second.All(), 0.5) - FloorMs(w, byBaud.first);
             for (auto &byBuild : it->second)
-                if (!byBuild.second.walls.empty())
+                if (!byBuild.second.walls.empty() || byBuild.second.exchanges > 0)
                     Row(byBaud.first, w, byBuild.first, byBuild.second, refOverhead);
         }
     }
