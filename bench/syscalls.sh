@@ -13,11 +13,12 @@ n=${3:-40} workload=${4:-SendCmd 993 B}
 baud=115200
 export DEVSIM_ARGS="--pace $baud"
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-data=$(awk -v w="$workload" -F'"' '$2 == w { print }' bench/workloads.h | sed 's/.*", *[^,]*, *\([0-9]*\),.*/\1/')
+trap '[ -n "${KEEP:-}" ] || rm -rf "$tmp"' EXIT
+data=$(awk -v w="$workload" -F'"' '$2 == w { print $3 }' bench/workloads.h | awk -F, '{ print $3 + 0 }')
 
-# calls FILE: the total of an strace -c summary
-calls() { awk '$NF == "total" { print $(NF-2) }' "$1"; }
+# calls FILE: the total of an strace -c summary (one table per mode: a
+# 32-bit process under a 64-bit kernel has two)
+calls() { awk '$NF == "total" { n += NF == 6 ? $(NF-2) : $(NF-1) } END { print n + 0 }' "$1"; }
 
 # linux_calls WORKLOAD: the process's system calls
 linux_calls() {
