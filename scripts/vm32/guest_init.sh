@@ -20,8 +20,7 @@ for arg in $(cat /proc/cmdline); do
 done
 opts=trans=virtio,version=9p2000.L,msize=512000
 mkdir -p /host
-if mount -t 9p -o "$opts,ro,cache=loose" hostroot /host &&
-   mount -t 9p -o "$opts,cache=mmap" checkout "/host$checkout"; then
+if mount -t 9p -o "$opts,ro,cache=loose" hostroot /host; then
     mount -t proc proc /host/proc
     mount -t sysfs sys /host/sys
     mount -t devtmpfs dev /host/dev
@@ -33,6 +32,10 @@ if mount -t 9p -o "$opts,ro,cache=loose" hostroot /host &&
     mount -t tmpfs -o mode=1777 tmp /host/tmp
     mount -t tmpfs -o mode=755 run /host/run
     mount -t tmpfs -o mode=1777 vartmp /host/var/tmp
+    # the checkout last, so that no tmpfs hides one that lives under /tmp
+    mkdir -p "/host$checkout" 2>/dev/null
+    mount -t 9p -o "$opts,cache=mmap" checkout "/host$checkout" ||
+        echo "vm32: the checkout could not be mounted at $checkout"
     # through a pipe, not the console: programs then write plain lines
     # (Wine draws on a terminal with cursor moves)
     chroot /host /bin/bash "$job/run.sh" </dev/null 2>&1 | cat >/dev/console
