@@ -30,13 +30,20 @@ if part windows-x86-build sh -c 'cmake --preset windows-x86 >/dev/null && cmake 
     lane=$(bash scripts/vm32/lane.sh)
     case $lane in
         native)
-            part windows-x86-32bit-native bash scripts/ctest_part.sh --no-skips windows-x86 -L wine
-            lane_note="the 32-bit DLL ran natively" ;;
+            if part windows-x86-32bit-native bash scripts/ctest_part.sh --no-skips windows-x86 -L wine; then
+                lane_note="the 32-bit DLL ran natively"
+            else
+                lane_note="the 32-bit DLL's native lane FAILED"
+            fi ;;
         emulated)
             # the benchmark's own test measures Wine's CPU, which emulation
             # distorts (and its host faults at start under QEMU's TCG)
-            part windows-x86-32bit-emulated scripts/vm32/vm32.sh --wine bash scripts/ctest_part.sh --no-skips windows-x86 -L wine -LE bench
-            lane_note="the 32-bit DLL ran under full-system emulation" ;;
+            if part windows-x86-32bit-emulated scripts/vm32/vm32.sh --wine \
+                bash scripts/ctest_part.sh --no-skips windows-x86 -L wine -LE bench; then
+                lane_note="the 32-bit DLL ran under full-system emulation"
+            else
+                lane_note="the 32-bit DLL's emulated lane FAILED"
+            fi ;;
         *)
             if [ "${VOLMIRAX_NO_32BIT:-}" = 1 ]; then
                 skipped windows-x86-32bit "not wanted (VOLMIRAX_NO_32BIT=1); $lane"
