@@ -5,8 +5,8 @@
 #
 #   demo.sh          the 32-bit DLL (the product): natively where this
 #                    machine runs 32-bit Wine, otherwise under full-system
-#                    emulation (scripts/vm32/: about a minute, and about
-#                    four more the first time, which makes the emulated
+#                    emulation (scripts/vm32/: about half a minute, and a
+#                    few more the first time, which makes the emulated
 #                    Wine prefix)
 #   demo.sh --x64    the 64-bit DLL under 64-bit Wine: the fast path
 set -euo pipefail
@@ -35,8 +35,8 @@ if [ "${1:-}" != --run ]; then
     echo
     if [ "$lane" = emulated ]; then
         echo "This machine's kernel cannot run 32-bit programs: running the 32-bit DLL under"
-        echo "full-system emulation (QEMU with Debian's kernel). That takes about a minute, and"
-        echo "about four more the first time (it makes the emulated Wine prefix, kept in"
+        echo "full-system emulation (QEMU with Debian's kernel). That takes about half a minute,"
+        echo "and a few more the first time (it makes the emulated Wine prefix, kept in"
         echo "build/vm32). 'bash scripts/demo.sh --x64' shows the 64-bit DLL at once."
         echo
         exec bash scripts/vm32/vm32.sh --wine bash scripts/demo.sh --run
