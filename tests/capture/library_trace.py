@@ -1,7 +1,8 @@
 """The library's own trace (VOLMIRAX_TRACE) on Linux, through the Python
 package: several ports on several threads write whole lines; the file moves
-to PATH.1 past VOLMIRAX_TRACE_MAX; a PATH that cannot be opened leaves the
-library working and is said once on standard error.
+to PATH.1 past VOLMIRAX_TRACE_MAX; a PATH that cannot be opened, or is a FIFO,
+leaves the library working and is said once on standard error; when PATH.1
+cannot be replaced the trace stops at its limit, said once.
     python3 library_trace.py LIBRARY DEVSIM PYTHON_PACKAGE_DIR"""
 
 import json
@@ -98,6 +99,26 @@ try:
     said = [l for l in out.stderr.splitlines() if "cannot write the trace" in l]
     check(out.stdout.split() == ["40", "40"] and len(said) == 1,
           "a PATH that cannot be opened: the library works and says so once", out.stderr.strip())
+
+    # a FIFO that nobody reads would block every call: refused, said once
+    fifo = os.path.join(folder, "fifo.jsonl")
+    os.mkfifo(fifo)
+    try:
+        out = host({"VOLMIRAX_TRACE": fifo}, 20, links[0])
+        said = [l for l in out.stderr.splitlines() if "cannot write the trace" in l]
+        check(out.stdout.split() == ["20", "20"] and len(said) == 1,
+              "a FIFO as PATH: the calls go on untraced and it is said once", out.stderr.strip())
+    except subprocess.TimeoutExpired:
+        check(False, "a FIFO as PATH: the calls go on untraced and it is said once", "the host hung")
+
+    # PATH.1 a folder that cannot be replaced: the trace stops at its limit
+    trace = os.path.join(folder, "stuck.jsonl")
+    os.makedirs(trace + ".1/kept")
+    out = host({"VOLMIRAX_TRACE": trace, "VOLMIRAX_TRACE_MAX": "0.01"}, 200, links[0])
+    said = [l for l in out.stderr.splitlines() if "cannot move the trace" in l]
+    size = os.path.getsize(trace)
+    check(out.stdout.split() == ["200", "200"] and len(said) == 1 and size < 0.01 * 1024 * 1024 + 4096,
+          "PATH.1 cannot be replaced: the trace stops at its limit, said once", f"{size} bytes; {out.stderr.strip()}")
 finally:
     for proc, _ in sims:
         proc.terminate()

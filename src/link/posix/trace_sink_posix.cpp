@@ -1,6 +1,8 @@
 // The trace's file on Linux: appended with write(2) under a mutex, moved to
-// PATH.1 past its size limit; a file that cannot be opened is said once on
-// standard error.
+// PATH.1 past its size limit; a file that cannot be opened, or is not a
+// regular file (a FIFO would block the calls), is said once on standard
+// error, and the trace is off. When PATH.1 cannot be replaced the trace
+// stops at its limit, said once, rather than grow past it.
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -45,13 +47,22 @@ void WriteAll(const char *text, unsigned length)
     }
 }
 
-int OpenFile()
+// Opens PATH without ever blocking: 1, or 0 with a reason in `why`.
+int OpenFile(const char **why)
 {
-    g_fd = open(g_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (g_fd < 0)
+    g_fd = open(g_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (g_fd < 0) {
+        *why = strerror(errno);
         return 0;
+    }
     struct stat st;
-    g_size = fstat(g_fd, &st) == 0 ? st.st_size : 0;
+    if (fstat(g_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(g_fd);
+        g_fd = -1;
+        *why = "not a regular file";
+        return 0;
+    }
+    g_size = st.st_size;
     char header[512];
     WriteAll(header, TraceHeader(header, sizeof header));
     return 1;
@@ -69,12 +80,9 @@ void Start()
     strcpy(g_path, path);
     g_maxBytes = TraceLimitBytes(getenv("VOLMIRAX_TRACE_MAX"));
     g_startUs = NowUs();
-    if (!OpenFile()) {
-        const int reason = errno;
-        fprintf(stderr, "volmirax: cannot write the trace to %s: %s; the trace is off\n", g_path,
-                strerror(reason));
-        errno = reason;
-    }
+    const char *why = 0;
+    if (!OpenFile(&why))
+        fprintf(stderr, "volmirax: cannot write the trace to %s: %s; the trace is off\n", g_path, why);
 }
 
 }  // namespace
@@ -93,10 +101,15 @@ void TraceSinkWrite(const char *lines, unsigned length)
     pthread_mutex_lock(&g_lock);
     if (g_size >= g_maxBytes && g_fd >= 0) {
         close(g_fd);
+        g_fd = -1;
         char older[sizeof g_path + 2];
         snprintf(older, sizeof older, "%s.1", g_path);
-        rename(g_path, older);
-        OpenFile();
+        const char *why = 0;
+        if (rename(g_path, older) != 0)
+            fprintf(stderr, "volmirax: cannot move the trace to %s: %s; the trace stops at its limit\n", older,
+                    strerror(errno));
+        else if (!OpenFile(&why))
+            fprintf(stderr, "volmirax: cannot write the trace to %s: %s; the trace is off\n", g_path, why);
     }
     if (g_fd >= 0)
         WriteAll(lines, length);
