@@ -17,8 +17,9 @@ cd "$(dirname "$0")/.."
 n=${1:-60}
 rounds=${2:-3}
 bash scripts/install-deps.sh
+# the 32-bit DLL where 32-bit Wine really runs here (the suite's probe)
 win=windows-x86
-/lib/ld-linux.so.2 --version >/dev/null 2>&1 || win=windows-x64
+[ "$(bash scripts/vm32/lane.sh 2>/dev/null)" = native ] || win=windows-x64
 for preset in bench $win; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" >/dev/null

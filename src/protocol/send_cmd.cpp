@@ -37,8 +37,8 @@ int AwaitAcknowledgement(HANDLE port, unsigned char *reply, int32_t ackTimeout, 
 }
 
 // Takes the bytes already waiting (one read, at most a reply's worth) into
-// the reply, in order, until its first CR: 1 when the CR came, 0 when the reply is not complete yet, negative on a
-// read failure. `*n` counts the bytes before the CR; bytes past
+// the reply, in order, until its first CR: 1 when the CR came, 0 when the
+// reply is not complete yet, negative on a read failure. `*n` counts the bytes before the CR; bytes past
 // REPLY_MAX_COUNT are dropped and `*overlong` is set. Bytes that came after
 // the CR in the same read are dropped, as the next exchange's purge would
 // drop them.

@@ -68,6 +68,14 @@ int OpenFile(const char **why)
     return 1;
 }
 
+// Opens PATH, or says once why the trace is off.
+void OpenOrSay()
+{
+    const char *why = 0;
+    if (!OpenFile(&why))
+        fprintf(stderr, "volmirax: cannot write the trace to %s: %s; the trace is off\n", g_path, why);
+}
+
 void Start()
 {
     const char *path = getenv("VOLMIRAX_TRACE");
@@ -80,9 +88,7 @@ void Start()
     strcpy(g_path, path);
     g_maxBytes = TraceLimitBytes(getenv("VOLMIRAX_TRACE_MAX"));
     g_startUs = NowUs();
-    const char *why = 0;
-    if (!OpenFile(&why))
-        fprintf(stderr, "volmirax: cannot write the trace to %s: %s; the trace is off\n", g_path, why);
+    OpenOrSay();
 }
 
 }  // namespace
@@ -104,12 +110,11 @@ void TraceSinkWrite(const char *lines, unsigned length)
         g_fd = -1;
         char older[sizeof g_path + 2];
         snprintf(older, sizeof older, "%s.1", g_path);
-        const char *why = 0;
         if (rename(g_path, older) != 0)
             fprintf(stderr, "volmirax: cannot move the trace to %s: %s; the trace stops at its limit\n", older,
                     strerror(errno));
-        else if (!OpenFile(&why))
-            fprintf(stderr, "volmirax: cannot write the trace to %s: %s; the trace is off\n", g_path, why);
+        else
+            OpenOrSay();
     }
     if (g_fd >= 0)
         WriteAll(lines, length);
