@@ -1,5 +1,7 @@
 // The link seam: everything a platform provides to the protocol, and
-// nothing else. One implementation per platform (windows/link_win32.cpp,
+// nothing else. A handle that is not, or no longer, an open port (closed
+// under the call by another thread) gives ERR_WRITE from every operation
+// that returns a code, with the system's "bad handle" reason. One implementation per platform (windows/link_win32.cpp,
 // posix/link_posix.cpp); the unit tests and the fuzzer link a scripted fake.
 // The waits built on these operations are in wait.h.
 #ifndef VOLMIRAX_LINK_H
@@ -22,8 +24,9 @@ int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count);
 int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count);
 
 // Number of received bytes waiting to be read (0 when the driver cannot
-// tell).
-unsigned PendingBytes(HANDLE port);
+// tell), or ERR_WRITE when the handle is not, or no longer, an open port
+// (closed under the call by another thread): the call ends there.
+int PendingBytes(HANDLE port);
 
 // Discards what is pending in the driver: received bytes first, then bytes
 // not yet sent. An exchange starts from empty queues.

@@ -25,16 +25,14 @@ int WaitForBytes(HANDLE port, unsigned count, int32_t timeoutMs)
 {
     Wait w;
     BeginWait(&w, port, timeoutMs);
-    unsigned pending = PendingBytes(port);
-    int reached = pending >= count;
+    int pending = PendingBytes(port);
     // once the time is up the queue is looked at once more: bytes that
     // came in time count, however late the last pass ran
     int inTime = 1;
-    while (!reached && inTime) {
-        inTime = WaitPass(&w, pending);
+    while (pending >= 0 && (unsigned)pending < count && inTime) {
+        inTime = WaitPass(&w, (unsigned)pending);
         pending = PendingBytes(port);
-        reached = pending >= count;
     }
     EndWait(&w);
-    return reached;
+    return pending < 0 ? pending : (unsigned)pending >= count;
 }

@@ -24,7 +24,7 @@ int WaitPass(Wait *w, unsigned pendingSeen);
 void EndWait(Wait *w);
 
 // Waits until at least `count` bytes are pending: 1 when they are, 0 when
-// `timeoutMs` passed first. Bytes already there are reached without an
+// `timeoutMs` passed first, ERR_WRITE when the port was closed meanwhile. Bytes already there are reached without an
 // idle step; the queue is looked at once more after the time is up, so
 // bytes that came in time are never a time-out. Reads nothing.
 int WaitForBytes(HANDLE port, unsigned count, int32_t timeoutMs);

@@ -24,12 +24,13 @@ int WriteCommandFrame(HANDLE port, const unsigned char *cmd, unsigned cmdLen, Tr
 }
 
 // Reads the two acknowledgement bytes once they are there; 1 when they
-// came, 0 on time-out, negative on a read failure.
+// came, 0 on time-out, negative when the port failed.
 int AwaitAcknowledgement(HANDLE port, unsigned char *reply, int32_t ackTimeout, TraceRecord *trace)
 {
-    if (!WaitForBytes(port, ACK_LENGTH, ackTimeout))
-        return 0;
-    int rc = ReadBytes(port, reply, ACK_LENGTH);
+    int rc = WaitForBytes(port, ACK_LENGTH, ackTimeout);
+    if (rc <= 0)
+        return rc;
+    rc = ReadBytes(port, reply, ACK_LENGTH);
     if (rc != 0)
         return rc;
     TraceRx(trace, reply, ACK_LENGTH);
@@ -45,12 +46,12 @@ int AwaitAcknowledgement(HANDLE port, unsigned char *reply, int32_t ackTimeout, 
 int TakeWaitingReplyBytes(HANDLE port, unsigned char *reply, unsigned *n, int *overlong, TraceRecord *trace)
 {
     unsigned char chunk[REPLY_BUFFER_SIZE];
-    unsigned pending = PendingBytes(port);
-    if (pending == 0)
-        return 0;
+    const int pending = PendingBytes(port);
+    if (pending <= 0)
+        return pending;
     // one read a pass, so that a device that never stops sending still
     // leaves the clock and the host's messages their turn
-    unsigned count = pending < sizeof chunk ? pending : (unsigned)sizeof chunk;
+    unsigned count = (unsigned)pending < sizeof chunk ? (unsigned)pending : (unsigned)sizeof chunk;
     int rc = ReadBytes(port, chunk, count);
     if (rc != 0)
         return rc;

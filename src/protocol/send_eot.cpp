@@ -14,7 +14,10 @@ int RunAbort(HANDLE hPort, int eotTimeout, TraceRecord *trace)
     if (rc != 0)
         return rc;
     TraceTx(trace, kAbort, sizeof kAbort);
-    if (!WaitForBytes(hPort, sizeof kAbort, eotTimeout)) {
+    rc = WaitForBytes(hPort, sizeof kAbort, eotTimeout);
+    if (rc < 0)
+        return rc;
+    if (rc == 0) {
         TraceTimeout(trace, "echo", eotTimeout);
         return ERR_EOT_TIMEOUT;
     }

@@ -50,7 +50,7 @@ int WriteBytes(HANDLE, const unsigned char *bytes, unsigned count)
 {
     FakeLink &f = *g_link;
     int index = f.writes++;
-    if (index == f.failWrite) {
+    if (index == f.failWrite || (f.closedAt >= 0 && static_cast<int64_t>(f.now) >= f.closedAt)) {
         f.Record("write-failed");
         return ERR_WRITE;
     }
@@ -80,10 +80,13 @@ int ReadBytes(HANDLE, unsigned char *buffer, unsigned count)
     return got < count ? ERR_READ_SHORT : 0;
 }
 
-unsigned PendingBytes(HANDLE)
+int PendingBytes(HANDLE)
 {
-    g_link->Deliver();
-    return static_cast<unsigned>(g_link->rx.size());
+    FakeLink &f = *g_link;
+    if (f.closedAt >= 0 && static_cast<int64_t>(f.now) >= f.closedAt)
+        return ERR_WRITE;
+    f.Deliver();
+    return static_cast<int>(f.rx.size());
 }
 
 void Purge(HANDLE)

@@ -27,6 +27,9 @@ struct FakeLink {
     // Failure injection, by 0-based index of the write / read call.
     int failWrite = -1, shortWrite = -1, failRead = -1, shortRead = -1;
     int writes = 0, reads = 0, idles = 0;
+    // From this virtual time on the port is closed (by another thread):
+    // PendingBytes refuses it as the platforms' links do.
+    int64_t closedAt = -1;
 
     // Bytes that arrive `delay` ms from now, `spacing` ms apart.
     void Send(const Bytes &bytes, uint32_t delay = 0, uint32_t spacing = 0);

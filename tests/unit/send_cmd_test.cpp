@@ -310,6 +310,49 @@ INSTANTIATE_TEST_SUITE_P(
                       LinkFailureCase{"reply_read_short", -1, -1, -1, 1, ERR_READ_SHORT, true}),
     [](const ::testing::TestParamInfo<LinkFailureCase> &i) { return std::string(i.param.name); });
 
+// Another thread closes the port while the call waits: the wait's next
+// look ends the call with ERR_WRITE, before its time-out and with nothing
+// more sent (no abort into a port that may by then be someone else's).
+struct ClosedCase {
+    const char *name;
+    bool ackSilent, replySilent;
+    bool requestSent;
+};
+
+class ClosedDuringCallTest : public ExchangeTest, public ::testing::WithParamInterface<ClosedCase> {};
+
+TEST_P(ClosedDuringCallTest, EndsWithWriteFailureAtTheNextLook)
+{
+    const ClosedCase &c = GetParam();
+    device.ackSilent = c.ackSilent;
+    device.replySilent = c.replySilent;
+    device.ackDelay = 50;
+    link.closedAt = 20;
+    if (!c.ackSilent)
+        link.closedAt = 80;  // after the acknowledgement, during the reply's wait
+    Outcome o = Exchange(kEject0, 1000, 3000, 500);
+    EXPECT_EQ(o.rc, ERR_WRITE);
+    EXPECT_LT(link.now, 200u) << "the call waited for its time-out";
+    EXPECT_EQ(WireHas(kRequestSeq), c.requestSent);
+    EXPECT_FALSE(WireHas(kAbortSeq));
+    EXPECT_FALSE(o.dataTouched);
+    EXPECT_FALSE(o.lenTouched);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Closed, ClosedDuringCallTest,
+    ::testing::Values(ClosedCase{"during_the_acknowledgement_wait", true, false, false},
+                      ClosedCase{"during_the_reply_wait", false, true, true}),
+    [](const ::testing::TestParamInfo<ClosedCase> &i) { return std::string(i.param.name); });
+
+TEST_F(ExchangeTest, SendEotOnAPortClosedDuringTheEchoWaitEndsAtOnce)
+{
+    device.eotSilent = true;
+    link.closedAt = 10;
+    EXPECT_EQ(SendEot(FakePort(), 500), ERR_WRITE);
+    EXPECT_LT(link.now, 100u);
+}
+
 TEST_F(ExchangeTest, BadArgumentsSendNothing)
 {
     const unsigned char cmd[2] = {'3', '0'};

@@ -50,6 +50,19 @@ Deadline TransferDeadline(int32_t perByte, int32_t constant, unsigned count)
 
 unsigned Buffered(const PosixPort *p) { return p->end - p->start; }
 
+// The port's record, held for the operation in this scope: null when the
+// handle is not a live port (errno EBADF).
+struct PortInUse {
+    HANDLE handle;
+    PosixPort *p;
+    explicit PortInUse(HANDLE h) : handle(h), p(UsePort(h)) {}
+    ~PortInUse()
+    {
+        if (p != 0)
+            LeavePort(handle);
+    }
+};
+
 // Reads what the driver holds into the read-ahead: the number of bytes
 // read. The line is opened with no minimum count and no read timer, so a
 // read of 0 means nothing is there; a failed read (EIO once the line has
@@ -101,11 +114,14 @@ unsigned OutputQueued(int fd)
 
 // Waits until the driver's output queue is empty, sleeping about as long as
 // the queued bytes take on the line, then longer each time they have not
-// gone: 0, or ERR_WRITE_SHORT when the deadline passes first.
-int AwaitOutputDrained(const PosixPort *p, Deadline deadline)
+// gone: 0, ERR_WRITE_SHORT when the deadline passes first, ERR_WRITE when
+// the port is closed meanwhile.
+int AwaitOutputDrained(HANDLE port, const PosixPort *p, Deadline deadline)
 {
     int64_t backoffUs = 0;
     for (unsigned queued; (queued = OutputQueued(p->fd)) > 0;) {
+        if (!StillOpen(port))
+            return ERR_WRITE;
         if (DeadlinePassed(deadline))
             return ERR_WRITE_SHORT;
         int64_t us = (int64_t)queued * p->byteUs;
@@ -135,12 +151,16 @@ int AbandonWrite(const PosixPort *p, int rc)
 
 int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
 {
-    const PosixPort *p = FindPort(port);
+    PortInUse use(port);
+    const PosixPort *p = use.p;
     if (p == 0)
         return ERR_WRITE;
     const Deadline deadline = TransferDeadline(WRITE_TOTAL_MULTIPLIER, WRITE_TOTAL_CONSTANT, count);
     unsigned done = 0;
     while (done < count) {
+        // closed by another thread while the line was full: nothing more
+        if (!StillOpen(port))
+            return ERR_WRITE;
         ssize_t n = write(p->fd, bytes + done, count - done);
         if (n > 0)
             done += (unsigned)n;
@@ -150,20 +170,23 @@ int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
             return AbandonWrite(p, ERR_WRITE_SHORT);
     }
     // The bytes are queued; they count as written once they have left.
-    const int rc = AwaitOutputDrained(p, deadline);
-    return rc == 0 ? 0 : AbandonWrite(p, rc);
+    const int rc = AwaitOutputDrained(port, p, deadline);
+    return rc == 0 || rc == ERR_WRITE ? rc : AbandonWrite(p, rc);
 }
 
 int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
 {
-    PosixPort *p = FindPort(port);
+    PortInUse use(port);
+    PosixPort *p = use.p;
     if (p == 0)
-        return ERR_READ;
+        return ERR_WRITE;
     unsigned done = Take(p, buffer, count);
     if (done == count)
         return 0;
     const Deadline deadline = TransferDeadline(READ_TOTAL_MULTIPLIER, READ_TOTAL_CONSTANT, count);
     for (bool readable = false;; readable = true) {
+        if (!StillOpen(port))
+            return ERR_WRITE;
         const unsigned got = Fill(p);
         done += Take(p, buffer + done, count - done);
         if (done == count)
@@ -182,19 +205,21 @@ int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
     }
 }
 
-unsigned PendingBytes(HANDLE port)
+int PendingBytes(HANDLE port)
 {
-    PosixPort *p = FindPort(port);
+    PortInUse use(port);
+    PosixPort *p = use.p;
     if (p == 0)
-        return 0;
+        return ERR_WRITE;
     if (Buffered(p) == 0 && !p->gone)
         Fill(p);
-    return Buffered(p);
+    return (int)Buffered(p);
 }
 
 void Purge(HANDLE port)
 {
-    PosixPort *p = FindPort(port);
+    PortInUse use(port);
+    PosixPort *p = use.p;
     if (p == 0)
         return;
     tcflush(p->fd, TCIFLUSH);
@@ -212,13 +237,10 @@ uint32_t TickCount(void)
 
 void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs, IdleState *)
 {
-    PosixPort *p = FindPort(port);
-    if (p == 0) {
-        // closed under the call by another thread: nothing will come
-        if (remainingMs > 0)
-            SleepUs((int64_t)remainingMs * 1000);
-        return;
-    }
+    PortInUse use(port);
+    PosixPort *p = use.p;
+    if (p == 0)
+        return;  // closed under the call: the next look ends it
     if (remainingMs <= 0 || Buffered(p) > pendingSeen)
         return;
     // The read-ahead holds all that the driver had, so poll() sleeps until
@@ -226,7 +248,7 @@ void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs
     const Deadline deadline = DeadlineIn(remainingMs);
     while (!p->gone) {
         const int ready = PollUntil(p->fd, POLLIN, deadline);
-        if (ready == 0)
+        if (ready == 0 || !StillOpen(port))
             return;
         if (ready > 0 && Fill(p) > 0)
             return;

@@ -115,7 +115,7 @@ extern "C" int WINAPI CloseComm(HANDLE *phPort)
     const HANDLE handle = *phPort;
     const int fd = RemovePort(handle);
     *phPort = 0;
-    int closed = 0;
+    int closed = fd == PORT_CLOSED_LATER;
     if (fd >= 0) {
         ioctl(fd, TIOCNXCL);
         closed = close(fd) == 0;

@@ -28,11 +28,22 @@ struct PosixPort {
 PosixPort *ReservePort(void);
 HANDLE AddPort(PosixPort *port);
 
-// The record of a live port, or null with errno EBADF.
-PosixPort *FindPort(HANDLE handle);
+// The record of a live port, held for one link operation until LeavePort
+// (which every non-null UsePort is paired with), or null with errno EBADF.
+PosixPort *UsePort(HANDLE handle);
+void LeavePort(HANDLE handle);
+
+// Whether the handle is still live (between two steps of an operation, a
+// port may have been closed by another thread): 0 with errno EBADF when not.
+int StillOpen(HANDLE handle);
+
+enum { PORT_CLOSED_LATER = -2 };
 
 // Takes the port out of the table (its handle is dead from here on) and
-// gives its descriptor, or -1 with errno EBADF when `handle` is not live.
+// gives its descriptor for the caller to close; PORT_CLOSED_LATER when an
+// operation is still inside the record (the device is let go at once and
+// the last operation closes the descriptor); -1 with errno EBADF when
+// `handle` is not live.
 int RemovePort(HANDLE handle);
 
 #endif

@@ -21,19 +21,19 @@ int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
 {
     DWORD read = 0;
     if (!ReadFile(port, buffer, count, &read, NULL))
-        return ERR_READ;
+        return IsCommHandle(port) ? ERR_READ : ERR_WRITE;
     return read < count ? ERR_READ_SHORT : 0;
 }
 
-unsigned PendingBytes(HANDLE port)
+int PendingBytes(HANDLE port)
 {
     DWORD errors = 0;
     COMSTAT stat;
     // The call also clears the driver's pending line errors, which are of
-    // no interest here.
+    // no interest here. A handle closed under the call ends it.
     if (!ClearCommError(port, &errors, &stat))
-        return 0;
-    return stat.cbInQue;
+        return IsCommHandle(port) ? 0 : ERR_WRITE;
+    return stat.cbInQue < INT32_MAX ? (int)stat.cbInQue : INT32_MAX;
 }
 
 void Purge(HANDLE port)
