@@ -6,14 +6,15 @@
 
 #include "trace/trace_sink.h"
 
-volatile int g_traceOn = 0;
+int g_traceOn = 0;
 
 namespace {
 
 const char kHex[] = "0123456789ABCDEF";
 
-// Appends text to the record, writing out what it holds first when it
-// would not fit (only whole lines are ever written).
+// Appends one whole line to the record, writing out what it holds first
+// when it would not fit: only whole lines are ever written, and a line
+// longer than the record goes out in one write of its own.
 void Put(TraceRecord *t, const char *text, unsigned length)
 {
     if (t->used + length > TRACE_TEXT_SIZE) {
@@ -48,11 +49,12 @@ int Decimal(char *out, int64_t value)
     return k;
 }
 
-// The start of every line of a call: event, time, handle (as hex).
+// The start of every line of a call: event, time, handle (as hex), process.
 int LineHead(char *line, unsigned size, const char *event, int64_t us, HANDLE port)
 {
-    char t[24], h[20];
+    char t[24], h[20], pid[24];
     Decimal(t, us);
+    Decimal(pid, (int64_t)TraceSinkProcessId());
     int k = 0;
     for (uintptr_t v = (uintptr_t)port, shift = sizeof v * 8; shift > 0;) {
         shift -= 4;
@@ -61,7 +63,20 @@ int LineHead(char *line, unsigned size, const char *event, int64_t us, HANDLE po
             h[k++] = kHex[digit];
     }
     h[k] = 0;
-    return snprintf(line, size, "{\"e\":\"%s\",\"t\":%s,\"handle\":\"0x%s\"", event, t, h);
+    return snprintf(line, size, "{\"e\":\"%s\",\"t\":%s,\"handle\":\"0x%s\",\"pid\":%s", event, t, h, pid);
+}
+
+// Spaced hex of at most TRACE_RUN_SIZE bytes: the characters written.
+int HexOf(char *out, const unsigned char *bytes, unsigned count)
+{
+    int k = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        if (i > 0)
+            out[k++] = ' ';
+        out[k++] = kHex[bytes[i] >> 4];
+        out[k++] = kHex[bytes[i] & 15];
+    }
+    return k;
 }
 
 // A line with bytes as spaced hex, written in pieces of at most
@@ -70,16 +85,11 @@ void PutBytes(TraceRecord *t, const char *event, int64_t us, const unsigned char
 {
     do {
         const unsigned n = count < (unsigned)TRACE_RUN_SIZE ? count : (unsigned)TRACE_RUN_SIZE;
-        char line[64 + 3 * TRACE_RUN_SIZE];
-        int k = LineHead(line, 64, event, us, t->port);
+        char line[TRACE_LINE_MAX];
+        int k = LineHead(line, 112, event, us, t->port);
         memcpy(line + k, ",\"hex\":\"", 8);
         k += 8;
-        for (unsigned i = 0; i < n; ++i) {
-            if (i > 0)
-                line[k++] = ' ';
-            line[k++] = kHex[bytes[i] >> 4];
-            line[k++] = kHex[bytes[i] & 15];
-        }
+        k += HexOf(line + k, bytes, n);
         memcpy(line + k, "\"}\n", 3);
         Put(t, line, (unsigned)k + 3);
         bytes += n;
@@ -122,34 +132,45 @@ int g_headerBaud;
 
 }  // namespace
 
-long long TraceLimitBytes(const char *megabytes)
+long long TraceLimitBytes(const char *megabytes, int *refused)
 {
+    *refused = 0;
+    if (megabytes == 0 || megabytes[0] == 0)
+        return (long long)TRACE_DEFAULT_MB * 1024 * 1024;
     char *end = 0;
-    double mb = megabytes ? strtod(megabytes, &end) : 0;
-    if (megabytes == 0 || end == megabytes || *end != 0 || !(mb > 0))
-        mb = 32;
-    return (long long)(mb * 1024 * 1024);
+    const double mb = strtod(megabytes, &end);
+    // "inf", "nan", 1e300 and the like are refused, not converted
+    if (end == megabytes || *end != 0 || !(mb > 0) || !(mb <= TRACE_MAX_MB)) {
+        *refused = 1;
+        return (long long)TRACE_DEFAULT_MB * 1024 * 1024;
+    }
+    const long long bytes = (long long)(mb * 1024 * 1024);
+    return bytes > 0 ? bytes : 1;
 }
 
 unsigned TraceHeader(char *line, unsigned size)
 {
+    char pid[24];
+    Decimal(pid, (int64_t)TraceSinkProcessId());
     int k = snprintf(line, size,
                      "{\"e\":\"header\",\"format\":1,\"writer\":\"%s\",\"version\":\"1.0.0.1\",\"port\":%s,"
-                     "\"baud\":%d,\"clock\":\"us\"}\n",
-                     TraceSinkWriter(), g_headerPort, g_headerBaud);
+                     "\"baud\":%d,\"clock\":\"us\",\"pid\":%s}\n",
+                     TraceSinkWriter(), g_headerPort, g_headerBaud, pid);
     return k > 0 && (unsigned)k < size ? (unsigned)k : 0;
+}
+
+void TraceNameHeader(const char *port, int baud)
+{
+    JsonString(g_headerPort, sizeof g_headerPort, port);
+    g_headerBaud = baud;
 }
 
 void TraceStartOnce(const char *port, int baud)
 {
-    if (g_traceOn || g_headerPort[0] != 0)
-        return;
-    // The first port opened names the header; a second thread opening its
-    // first port at the same moment may name its own instead.
-    JsonString(g_headerPort, sizeof g_headerPort, port);
-    g_headerBaud = baud;
-    if (TraceSinkStart())
-        g_traceOn = 1;
+    // The first port opened names the header; the sink starts once, and
+    // any thread opening its first port meanwhile waits for it.
+    if (!TraceIsOn() && TraceSinkStart(port, baud))
+        TraceSetOn(1);
 }
 
 TraceRecord *TraceBeginOn(TraceRecord *storage, const char *function, HANDLE port)
@@ -167,29 +188,27 @@ void TraceExchange(TraceRecord *t, const unsigned char *cmd, unsigned cmdLen, in
 {
     if (t == 0)
         return;
-    char line[160];
-    int k = LineHead(line, sizeof line, "call", t->startUs, t->port);
-    k += snprintf(line + k, sizeof line - k, ",\"fn\":\"%s\",\"ack\":%d,\"reply\":%d,\"eot\":%d,\"data\":%s,\"len\":%s",
+    char line[TRACE_LINE_MAX];
+    int k = LineHead(line, 112, "call", t->startUs, t->port);
+    k += snprintf(line + k, 160, ",\"fn\":\"%s\",\"ack\":%d,\"reply\":%d,\"eot\":%d,\"data\":%s,\"len\":%s",
                   t->function, ackTimeout, replyTimeout, eotTimeout, hasReplyData ? "true" : "false",
                   hasReplyLen ? "true" : "false");
-    Put(t, line, (unsigned)k);
-    // the command bytes last, in pieces that fit (a host may send long ones)
-    Put(t, ",\"cmd\":\"", 8);
-    for (unsigned i = 0; cmd != 0 && i < cmdLen; ++i) {
-        char h[3] = {i ? ' ' : '\0', kHex[cmd[i] >> 4], kHex[cmd[i] & 15]};
-        if (i == 0)
-            Put(t, h + 1, 2);
-        else
-            Put(t, h, 3);
-    }
-    Put(t, "\"}\n", 3);
+    // a long command's line holds its first bytes and says its length
+    const unsigned shown = cmd == 0 ? 0 : cmdLen < (unsigned)TRACE_RUN_SIZE ? cmdLen : (unsigned)TRACE_RUN_SIZE;
+    if (shown < cmdLen && cmd != 0)
+        k += snprintf(line + k, 32, ",\"cmdLen\":%u", cmdLen);
+    memcpy(line + k, ",\"cmd\":\"", 8);
+    k += 8;
+    k += HexOf(line + k, cmd, shown);
+    memcpy(line + k, "\"}\n", 3);
+    Put(t, line, (unsigned)k + 3);
 }
 
 void TraceAbortArgs(TraceRecord *t, int eotTimeout)
 {
     if (t == 0)
         return;
-    char line[128];
+    char line[256];
     int k = LineHead(line, sizeof line, "call", t->startUs, t->port);
     k += snprintf(line + k, sizeof line - k, ",\"fn\":\"%s\",\"eot\":%d}\n", t->function, eotTimeout);
     Put(t, line, (unsigned)k);
@@ -226,7 +245,7 @@ void TraceTimeout(TraceRecord *t, const char *wait, int timeoutMs)
     if (t == 0)
         return;
     FlushRun(t);
-    char line[128];
+    char line[256];
     int k = LineHead(line, sizeof line, "timeout", TraceSinkClockUs(), t->port);
     k += snprintf(line + k, sizeof line - k, ",\"wait\":\"%s\",\"ms\":%d}\n", wait, timeoutMs);
     Put(t, line, (unsigned)k);
@@ -238,7 +257,7 @@ int TraceEnd(TraceRecord *t, int rc)
         return rc;
     FlushRun(t);
     const int64_t now = TraceSinkClockUs();
-    char line[160];
+    char line[256];
     int k = LineHead(line, sizeof line, "result", now, t->port);
     char us[24];
     Decimal(us, now - t->startUs);
@@ -251,7 +270,7 @@ int TraceEnd(TraceRecord *t, int rc)
 
 void TraceOpen(const char *port, int baud, HANDLE handle, unsigned long reason)
 {
-    if (!g_traceOn)
+    if (!TraceIsOn())
         return;
     char name[300];
     JsonString(name, sizeof name, port);
@@ -266,9 +285,9 @@ void TraceOpen(const char *port, int baud, HANDLE handle, unsigned long reason)
 
 void TraceClose(HANDLE handle, int closed)
 {
-    if (!g_traceOn)
+    if (!TraceIsOn())
         return;
-    char line[128];
+    char line[256];
     int k = LineHead(line, sizeof line, "close", TraceSinkClockUs(), handle);
     k += snprintf(line + k, sizeof line - k, ",\"rc\":%d}\n", closed);
     TraceSinkWrite(line, (unsigned)k);

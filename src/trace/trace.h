@@ -18,11 +18,19 @@
 
 #include "volmirax.h"
 
-extern volatile int g_traceOn;
+// Set once, when the trace's file is open; read by every call.
+extern int g_traceOn;
+static inline int TraceIsOn(void) { return __atomic_load_n(&g_traceOn, __ATOMIC_ACQUIRE); }
+static inline void TraceSetOn(int on) { __atomic_store_n(&g_traceOn, on, __ATOMIC_RELEASE); }
 
 enum {
     TRACE_TEXT_SIZE = 2048,  // lines held before they are written
-    TRACE_RUN_SIZE = 1000    // received bytes held as one "rx" line
+    TRACE_RUN_SIZE = 1000,   // received bytes held as one "rx" line; also the most
+                             // bytes of one "tx" line and of a "call" line's command
+    // The longest line there can be: a "call" line with TRACE_RUN_SIZE
+    // command bytes (a longer command's line says its length in "cmdLen";
+    // all its bytes are in the "tx" lines of its frame).
+    TRACE_LINE_MAX = 384 + 3 * TRACE_RUN_SIZE
 };
 
 struct TraceRecord {
@@ -43,7 +51,7 @@ struct TraceRecord {
 TraceRecord *TraceBeginOn(TraceRecord *storage, const char *function, HANDLE port);
 static inline TraceRecord *TraceBegin(TraceRecord *storage, const char *function, HANDLE port)
 {
-    return g_traceOn ? TraceBeginOn(storage, function, port) : 0;
+    return TraceIsOn() ? TraceBeginOn(storage, function, port) : 0;
 }
 
 // The call's arguments: those of an exchange, or the abort's time-out.
@@ -65,8 +73,11 @@ void TraceTimeout(TraceRecord *t, const char *wait, int timeoutMs);
 int TraceEnd(TraceRecord *t, int rc);
 
 // The port lifecycle. TraceStartOnce reads the environment the first time
-// a port is opened; the header then names that port and rate.
+// a port is opened; the header then names that port and rate (the sink
+// calls TraceNameHeader once, under its own lock, before any header is
+// written).
 void TraceStartOnce(const char *port, int baud);
+void TraceNameHeader(const char *port, int baud);
 void TraceOpen(const char *port, int baud, HANDLE handle, unsigned long reason);
 void TraceClose(HANDLE handle, int closed);
 

@@ -6,22 +6,33 @@
 
 #include <stdint.h>
 
-// Once per process: reads VOLMIRAX_TRACE and VOLMIRAX_TRACE_MAX, opens the
-// file for appending and writes the header. 1 when the trace is on. A file
-// that cannot be opened is said once through the platform's channel for a
-// library's messages, and the trace stays off.
-int TraceSinkStart(void);
+// Once per process, whichever thread comes first: names the header after
+// `port` and `baud` (TraceNameHeader), reads VOLMIRAX_TRACE and
+// VOLMIRAX_TRACE_MAX, opens the file for appending and writes the header.
+// 1 when the trace is on. A path that cannot be opened, or is not a
+// regular file (a symbolic link, a FIFO, a device), is said once through
+// the platform's channel for a library's messages, and the trace stays
+// off.
+int TraceSinkStart(const char *port, int baud);
 
-// Appends whole lines under the process's trace lock, at once (nothing is
-// held back in a buffer). Once the file has passed its size limit, it is
-// first moved to PATH.1 (replacing the older one) and a new file is
-// started with a header.
+// Appends whole lines under the process's trace lock, in one write of the
+// system (nothing is held back in a buffer), so that lines of other threads
+// and processes never land inside them. After a write that the disk cut
+// short, the next write starts on a line of its own. Once the file has
+// passed its size limit, it is first moved to PATH.1 (replacing the older
+// one) and a new file is started with a header.
 void TraceSinkWrite(const char *lines, unsigned length);
 
-// The file's size limit in bytes from VOLMIRAX_TRACE_MAX's text (megabytes,
-// decimals allowed; null, empty or not a positive number: 32 MB). In
-// trace.cpp, for every platform's sink.
-long long TraceLimitBytes(const char *megabytes);
+// The file's size limit in bytes from VOLMIRAX_TRACE_MAX's text: megabytes,
+// decimals allowed, more than 0 and at most TRACE_MAX_MB. Null or empty:
+// 32 MB. Anything else is refused (`*refused` set) and gives 32 MB too.
+// In trace.cpp, for every platform's sink.
+enum { TRACE_DEFAULT_MB = 32, TRACE_MAX_MB = 1024 * 1024 };
+long long TraceLimitBytes(const char *megabytes, int *refused);
+
+// The process's identity, written in the header and on every line, so that
+// the lines of several processes tracing to one file can be told apart.
+unsigned long TraceSinkProcessId(void);
 
 // Microseconds from the platform's high-resolution monotonic clock.
 int64_t TraceSinkClockUs(void);

@@ -4,8 +4,8 @@
 # capture to the same host, and checks that every result and every byte the
 # host sent and received is the same as in the recording. Then: a host that
 # changes one command byte is reported and the replay exits non-zero; a
-# loose replay answers the calls in another order; the kept sample capture
-# replays.
+# loose replay answers the calls in another order; a host that stops early
+# fails the replay; the kept sample capture replays.
 #   replay_test.sh native|wine BUILD_DIR VOLMIRAX_TOOL
 set -euo pipefail
 mode=$1 build=$(readlink -f "$2") tool=$3
@@ -111,6 +111,20 @@ host ttyRP "$tmp/loose.jsonl" --reverse >"$tmp/loose.txt"
 stop "$sim_pid"
 check "$(cmp -s <(sort "$tmp/recorded.txt") <(sort "$tmp/loose.txt"); echo $?)" \
     "$mode: a loose replay answers each call by its command, in any order" "$(diff <(sort "$tmp/recorded.txt") <(sort "$tmp/loose.txt") | tr '\n' ' ')"
+
+# a host that stopped before the end (here: never came) fails the replay,
+# strict or loose, which names the first exchange not reached; a prefix is
+# accepted when asked for
+for args in "" --loose; do
+    sim ttyRP --replay "$tmp/lib.jsonl" $args >"$tmp/replay.out" 2>&1
+    stop "$sim_pid"
+    check "$([ "$rc" != 0 ] && grep -q "0 of [0-9]* recorded sequences of the host answered; the first not reached: exchange 1, 02 43" \
+        "$tmp/replay.out" && echo 0 || echo 1)" "$mode: a replay the host stopped short of fails${args:+ ($args)}, naming the first exchange not reached" \
+        "status $rc: $(tail -1 "$tmp/replay.out")"
+done
+sim ttyRP --replay "$tmp/lib.jsonl" --allow-prefix >"$tmp/replay.out" 2>&1
+stop "$sim_pid"
+check "$rc" "$mode: --allow-prefix accepts a host that stopped early" "$(tail -1 "$tmp/replay.out")"
 
 sim ttyRP --replay "$here/sample.jsonl" >"$tmp/replay.out" 2>&1
 host ttyRP "$tmp/sample-replayed.jsonl" >"$tmp/sample.txt"

@@ -1,6 +1,7 @@
-// The capture reader, the listing and the replay's script with any input
-// as the capture: refused or read, never a crash. A capture that reads is
-// listed, loaded as a replay and replayed to its own host's bytes.
+// The capture reader, the listing, the report page and the replay's script
+// with any input as the capture: refused or read, never a crash nor an
+// overflow. A capture that reads is listed, reported, loaded as a replay and
+// replayed to its own host's bytes.
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -8,6 +9,7 @@
 #include "capture.h"
 #include "capture_listing.h"
 #include "replay.h"
+#include "report.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -20,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     ListCapture(capture);
+    ReportPage("fuzz", capture);
     devsim::Replay replay;
     if (!replay.Load(capture, size % 2 == 1, error))
         return 0;

@@ -98,10 +98,10 @@ sys.exit(0 if ink > 0.02 * len(px) and colours > 8 else 1)
 PY
 check $painted "a screenshot of the page is not blank"
 
-printf '{"e":"header","format":1,"writer":"test"}\n{"e":"tx","t":1,"hex":"0G"}\n' >"$tmp/bad.jsonl"
+printf '{"e":"tx","t":1,"hex":"06 0D"}\n' >"$tmp/bad.jsonl"
 out=$("$tool" report "$tmp/bad.jsonl" -o "$tmp/bad.html" 2>&1) && rc=0 || rc=$?
-check "$([ $rc = 2 ] && grep -q 'line 2: bad hex' <<<"$out" && [ ! -e "$tmp/bad.html" ] && echo 0 || echo 1)" \
-    "a malformed capture is refused as by volmirax trace" "$out"
+check "$([ $rc = 2 ] && grep -q 'line 1: not a capture' <<<"$out" && [ ! -e "$tmp/bad.html" ] && echo 0 || echo 1)" \
+    "a file that is not a capture is refused as by volmirax trace" "$out"
 printf '{"e":"header","format":1,"writer":"test"}\n' >"$tmp/none.jsonl"
 "$tool" report "$tmp/none.jsonl" -o "$tmp/none.html" >/dev/null
 browse "file://$tmp/none.html" "$tmp/none-dom.html"

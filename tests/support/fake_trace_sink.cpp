@@ -5,9 +5,21 @@
 
 std::string g_traceText;
 
-int TraceSinkStart(void) { return 1; }
+std::vector<std::string> g_traceWrites;
 
-void TraceSinkWrite(const char *lines, unsigned length) { g_traceText.append(lines, length); }
+int TraceSinkStart(const char *port, int baud)
+{
+    TraceNameHeader(port, baud);
+    return 1;
+}
+
+void TraceSinkWrite(const char *lines, unsigned length)
+{
+    g_traceText.append(lines, length);
+    g_traceWrites.emplace_back(lines, length);
+}
+
+unsigned long TraceSinkProcessId(void) { return 4242; }
 
 int64_t TraceSinkClockUs(void) { return g_link ? static_cast<int64_t>(g_link->now) * 1000 : 0; }
 

@@ -5,9 +5,11 @@
 #define VOLMIRAX_FAKE_TRACE_SINK_H
 
 #include <string>
+#include <vector>
 
 #include "trace/trace.h"
 
-extern std::string g_traceText;  // every line written, in order
+extern std::string g_traceText;                // every line written, in order
+extern std::vector<std::string> g_traceWrites;  // each write of the sink
 
 #endif

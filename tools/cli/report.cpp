@@ -88,7 +88,7 @@ std::string Histogram(const std::string &title, const std::vector<double> &value
                (k == 4 ? " style=\"text-anchor:end\"" : "") + ">" + Fixed(hi * k / 4, 0) + (k == 4 ? " ms" : "") + "</text>";
     }
     for (auto &t : timeouts) {
-        const double x = left + (W - left - 10) * t.first / hi;
+        const double x = left + (W - left - 10) * (double)t.first / hi;
         svg += "<line class=\"limit\" x1=\"" + Fixed(x, 1) + "\" y1=\"18\" x2=\"" + Fixed(x, 1) + "\" y2=\"" +
                std::to_string(bottom) + "\"/><text class=\"limit\" x=\"" + Fixed(x - 3, 1) +
                "\" y=\"28\" text-anchor=\"end\">time-out " + std::to_string(t.first) + " ms (" + std::to_string(t.second) +
@@ -132,6 +132,12 @@ std::string ReportPage(const std::string &source, const Capture &capture)
     const int64_t span = xs.empty() ? 0 : xs.back().start - xs.front().start;
     page += "<h1>Line report</h1><p class=\"meta\">" + Html(source) + " · " + Html(writer) + " · <span id=\"count\">" +
             std::to_string(xs.size()) + "</span> exchanges over " + Fixed(span / 1e6, 1) + " s</p>\n";
+    if (!capture.skipped.empty()) {
+        page += "<p class=\"damage\">The capture is damaged: <span id=\"skipped\">" + std::to_string(capture.skipped.size()) +
+                "</span> line" + (capture.skipped.size() == 1 ? "" : "s") +
+                " could not be read and were skipped; the exchanges they touched are marked damaged. First: " +
+                Html(capture.skipped.front()) + "</p>\n";
+    }
     if (xs.empty()) {
         page += "<p id=\"empty\">This capture holds no exchanges.</p></body></html>\n";
         return page;
@@ -180,7 +186,7 @@ std::string ReportPage(const std::string &source, const Capture &capture)
             if (pass == 0 ? !x.failed : (x.failed || !x.near))
                 continue;
             ++listed;
-            std::string why = x.outcome;
+            std::string why = x.outcome + (x.damaged.empty() ? "" : " (" + x.damaged + ")");
             if (pass == 1)
                 why += x.ackDelay * 10 >= (int64_t)x.ackTimeout * 8000 && x.ackTimeout > 0
                            ? ", acknowledgement after " + Fixed(x.ackDelay / 1000.0, 1) + " of " + std::to_string(x.ackTimeout) + " ms"

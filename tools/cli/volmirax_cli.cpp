@@ -20,6 +20,7 @@
 #include "volmirax_codes.h"
 #include "fd_io.h"
 #include "json_text.h"
+#include "printable.h"
 #include "wire_model.h"
 #include "serial_ports.h"
 
@@ -28,6 +29,7 @@
 #else
 #include <cerrno>
 #include <fstream>
+#include <sys/stat.h>
 
 #include "capture_listing.h"
 #include "report.h"
@@ -302,38 +304,61 @@ Result Run(HANDLE h, const Options &o)
 }
 
 #ifndef _WIN32
-// volmirax trace: 0, or 2 with the reader's refusal (line and reason).
+// Reads a capture for trace and report: 0; 2 with the reader's refusal;
+// 4 when lines were skipped (each said on standard error).
+int ReadForTool(const std::string &path, Capture &capture)
+{
+    std::string error;
+    if (!ReadCaptureFile(path, capture, error)) {
+        fprintf(stderr, "volmirax: %s\n", Printable(error).c_str());
+        return 2;
+    }
+    for (const std::string &s : capture.skipped)
+        fprintf(stderr, "volmirax: %s: skipped %s\n", Printable(path).c_str(), Printable(s).c_str());
+    return capture.skipped.empty() ? 0 : 4;
+}
+
+// volmirax trace: 0, 2 with the reader's refusal (line and reason), 4 when
+// lines were skipped.
 int PrintCapture(const std::string &path)
 {
     Capture capture;
-    std::string error;
-    if (!ReadCaptureFile(path, capture, error)) {
-        fprintf(stderr, "volmirax: %s\n", error.c_str());
-        return 2;
-    }
+    const int read = ReadForTool(path, capture);
+    if (read == 2)
+        return read;
     for (const std::string &line : ListCapture(capture))
         printf("%s\n", line.c_str());
-    return 0;
+    return read;
 }
 
-// volmirax report: 0, 2 with the reader's refusal, 1 when the page cannot
-// be written.
+// Whether two paths name one file (the output may not exist yet).
+bool SameFile(const std::string &a, const std::string &b)
+{
+    struct stat x, y;
+    return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+// volmirax report: 0, 2 with the reader's refusal or an output that is the
+// capture itself, 1 when the page cannot be written, 4 when lines were
+// skipped.
 int WriteReport(const std::string &path, const std::string &output)
 {
-    Capture capture;
-    std::string error;
-    if (!ReadCaptureFile(path, capture, error)) {
-        fprintf(stderr, "volmirax: %s\n", error.c_str());
+    if (SameFile(path, output)) {
+        fprintf(stderr, "volmirax: the page would overwrite the capture %s: give another -o\n", Printable(output).c_str());
         return 2;
     }
+    Capture capture;
+    const int read = ReadForTool(path, capture);
+    if (read == 2)
+        return read;
     const std::string page = ReportPage(path, capture);
     std::ofstream out(output, std::ios::binary);
     if (!out.write(page.data(), (std::streamsize)page.size()) || !out.flush()) {
         fprintf(stderr, "volmirax: cannot write %s\n", output.c_str());
         return 1;
     }
-    printf("%s: %zu bytes\n", output.c_str(), page.size());
-    return 0;
+    printf("%s: %zu bytes\n", Printable(output).c_str(), page.size());
+    return read;
 }
 #endif
 
@@ -370,7 +395,7 @@ int main(int argc, char **argv)
             printf("{\"command\": %s, \"error\": %s, \"reason\": %lu}\n", JsonString(o.command).c_str(),
                    JsonString(message).c_str(), reason);
         else
-            fprintf(stderr, "volmirax: %s\n", message.c_str());
+            fprintf(stderr, "volmirax: %s\n", Printable(message).c_str());
         return 3;
     }
     Result r = Run(h, o);

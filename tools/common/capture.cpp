@@ -1,5 +1,6 @@
 #include "capture.h"
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 
@@ -70,6 +71,10 @@ struct Fields {
             return false;
         }
         out = it->get<int64_t>();
+        if (out < -kCaptureMaxTime || out > kCaptureMaxTime) {
+            error = std::string("\"") + name + "\" is out of range";
+            return false;
+        }
         return true;
     }
     bool Int(const char *name, int &out, bool required = true)
@@ -132,7 +137,7 @@ bool ReadEvent(Fields &f, CaptureEvent &e)
     if (e.kind == CaptureEvent::HEADER) {
         int format = 0;
         if (!f.Int("format", format) || !f.Text("writer", e.writer) || !f.Text("version", e.version, false) ||
-            !f.Text("port", e.port, false) || !f.Int("baud", e.baud, false))
+            !f.Text("port", e.port, false) || !f.Int("baud", e.baud, false) || !f.Int("pid", e.pid, false))
             return false;
         if (format != 1) {
             f.error = "format " + std::to_string(format) + " is not one this reader knows (1)";
@@ -140,7 +145,7 @@ bool ReadEvent(Fields &f, CaptureEvent &e)
         }
         return true;
     }
-    if (!f.Int("t", e.t) || !f.Text("handle", e.handle, false))
+    if (!f.Int("t", e.t) || !f.Text("handle", e.handle, false) || !f.Int("pid", e.pid, false))
         return false;
     if (e.t < 0) {
         f.error = "a negative time";
@@ -155,10 +160,32 @@ bool ReadEvent(Fields &f, CaptureEvent &e)
     case CaptureEvent::TX:
     case CaptureEvent::RX: return f.Hex("hex", e.bytes);
     case CaptureEvent::TIMEOUT: return f.Text("wait", e.wait) && f.Int("ms", e.ms);
-    case CaptureEvent::RESULT: return f.Text("fn", e.fn) && f.Int("rc", e.rc) && f.Int("us", e.us);
+    case CaptureEvent::RESULT:
+        if (!f.Text("fn", e.fn) || !f.Int("rc", e.rc) || !f.Int("us", e.us))
+            return false;
+        if (e.us < 0) {
+            f.error = "a negative duration";
+            return false;
+        }
+        return true;
     case CaptureEvent::LINE: return f.Int("baud", e.baud);
     default: return true;
     }
+}
+
+
+// What could be read of a damaged line: its port and process, so that the
+// exchange it touched can be found.
+void SalvageWhere(const json &j, CaptureEvent &e)
+{
+    if (!j.is_object())
+        return;
+    auto h = j.find("handle");
+    if (h != j.end() && h->is_string())
+        e.handle = h->get<std::string>();
+    auto p = j.find("pid");
+    if (p != j.end() && p->is_number_integer())
+        e.pid = p->get<int64_t>();
 }
 
 }  // namespace
@@ -166,49 +193,82 @@ bool ReadEvent(Fields &f, CaptureEvent &e)
 bool ReadCapture(std::istream &in, Capture &capture, std::string &error)
 {
     capture.events.clear();
+    capture.skipped.clear();
     std::string text;
-    std::map<std::string, int64_t> lastTime;  // per port: a trace of several ports interleaves calls
-    int session = 0;
+    // per process and port: a trace of several ports interleaves calls, and
+    // several processes may write one file, each on its own clock
+    std::map<std::pair<int64_t, std::string>, int64_t> lastTime;
+    std::map<int64_t, int> sessionOf;  // the latest header of each process
+    int sessions = 0;
     for (size_t number = 1;; ++number) {
         const int got = NextLine(in, text);
-        auto fail = [&](const std::string &why) {
-            error = "line " + std::to_string(number) + ": " + why;
-            return false;
-        };
         if (got == 0)
             break;
-        if (got == -1)
-            return fail("longer than 1 MiB");
-        if (got == -2)
-            return fail("cut short (no end of line)");
-        if (text.empty() || text == "\r")
-            continue;
-        json j = json::parse(text, nullptr, false);
-        if (j.is_discarded() || !j.is_object())
-            return fail("not a JSON object");
+        std::string why;
+        json j;
         CaptureEvent e;
-        Fields f{j, ""};
-        if (!ReadEvent(f, e))
-            return fail(f.error);
         e.line = number;
-        if (e.kind == CaptureEvent::HEADER) {
-            ++session;
-            lastTime.clear();
-        } else if (session == 0) {
-            return fail("an event before the header");
+        if (got == -1) {
+            why = "longer than 1 MiB";
+        } else if (got == -2) {
+            why = "cut short (no end of line)";
+        } else if (text.empty() || text == "\r") {
+            continue;
         } else {
-            int64_t &last = lastTime[e.handle];
-            if (e.t < last)
-                return fail("time " + std::to_string(e.t) + " is before the line before it (" + std::to_string(last) + ")");
-            last = e.t;
+            j = json::parse(text, nullptr, false);
+            if (j.is_discarded() || !j.is_object()) {
+                why = "not a JSON object";
+            } else {
+                Fields f{j, ""};
+                if (!ReadEvent(f, e))
+                    why = f.error;
+            }
         }
-        e.session = session;
+        const std::string where = "line " + std::to_string(number) + ": ";
+        if (why.rfind("format ", 0) == 0) {  // a header of another format
+            error = where + why;
+            return false;
+        }
+        if (sessions == 0 && (!why.empty() || e.kind != CaptureEvent::HEADER)) {
+            // the first line decides whether this is a capture at all
+            error = where + "not a capture (no header)" + (why.empty() ? "" : ": " + why);
+            return false;
+        }
+        if (why.empty() && e.kind == CaptureEvent::HEADER) {
+            sessionOf[e.pid] = ++sessions;
+            for (auto it = lastTime.begin(); it != lastTime.end();)
+                it = it->first.first == e.pid ? lastTime.erase(it) : std::next(it);
+        } else if (why.empty()) {
+            if (!sessionOf.count(e.pid)) {
+                why = "a line of process " + std::to_string(e.pid) + " before its header";
+            } else {
+                int64_t &last = lastTime[{e.pid, e.handle}];
+                if (e.t < last)
+                    why = "time " + std::to_string(e.t) + " is before the line before it (" + std::to_string(last) + ")";
+                else
+                    last = e.t;
+            }
+        }
+        if (!why.empty()) {
+            CaptureEvent d;
+            d.kind = CaptureEvent::DAMAGED;
+            d.line = number;
+            d.reason = why;
+            SalvageWhere(j, d);
+            e = d;
+            capture.skipped.push_back(where + why);
+        }
+        // a damaged line of an unknown process belongs with the line before it
+        e.session = sessionOf.count(e.pid) ? sessionOf[e.pid]
+                    : capture.events.empty() ? 1 : capture.events.back().session;
         capture.events.push_back(std::move(e));
     }
-    if (session == 0) {
+    if (sessions == 0) {
         error = "line 1: not a capture (no header)";
         return false;
     }
+    std::stable_sort(capture.events.begin(), capture.events.end(),
+                     [](const CaptureEvent &a, const CaptureEvent &b) { return a.session < b.session; });
     return true;
 }
 

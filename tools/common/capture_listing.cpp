@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "printable.h"
 #include "volmirax_codes.h"
 
 namespace {
@@ -34,8 +35,14 @@ std::vector<std::string> ListCapture(const Capture &capture)
         if (e.kind == CaptureEvent::HEADER) {
             decoders.clear();
             ports.clear();
-            out.push_back("# " + e.writer + (e.version.empty() ? "" : " " + e.version) +
-                          (e.port.empty() ? "" : ", " + e.port) + (e.baud ? ", " + std::to_string(e.baud) + " baud" : ""));
+            out.push_back("# " + Printable(e.writer) + (e.version.empty() ? "" : " " + Printable(e.version)) +
+                          (e.port.empty() ? "" : ", " + Printable(e.port)) +
+                          (e.baud ? ", " + std::to_string(e.baud) + " baud" : "") +
+                          (e.pid ? ", process " + std::to_string(e.pid) : ""));
+            continue;
+        }
+        if (e.kind == CaptureEvent::DAMAGED) {
+            out.push_back("!! line " + std::to_string(e.line) + " skipped: " + Printable(e.reason));
             continue;
         }
         const double s = e.t / 1e6;
@@ -44,14 +51,14 @@ std::vector<std::string> ListCapture(const Capture &capture)
         const std::string where = ports.size() > 1 ? "  [port " + std::to_string(ports[e.handle]) + "]" : "";
         switch (e.kind) {
         case CaptureEvent::OPEN:
-            out.push_back(Line(s, "open", e.port + " at " + std::to_string(e.baud) + " baud" +
+            out.push_back(Line(s, "open", Printable(e.port) + " at " + std::to_string(e.baud) + " baud" +
                                               (e.rc ? ": failed, system error " + std::to_string(e.rc) : "") + where));
             break;
         case CaptureEvent::CLOSE:
             out.push_back(Line(s, "close", std::string(e.rc ? "closed" : "not closed") + where));
             break;
         case CaptureEvent::CALL: {
-            std::string text = e.fn;
+            std::string text = Printable(e.fn);
             if (!e.bytes.empty())
                 text += " " + HexOf(e.bytes);
             if (e.ack >= 0)
@@ -69,13 +76,13 @@ std::vector<std::string> ListCapture(const Capture &capture)
             break;
         }
         case CaptureEvent::TIMEOUT:
-            out.push_back(Line(s, "timeout", "no " + std::string(e.wait == "ack" ? "acknowledgement" : e.wait == "reply" ? "whole reply" : "abort echo") +
+            out.push_back(Line(s, "timeout", "no " + std::string(e.wait == "ack" ? "acknowledgement" : e.wait == "reply" ? "whole reply" : e.wait == "echo" ? "abort echo" : Printable(e.wait)) +
                                                  " within " + std::to_string(e.ms) + " ms" + where));
             break;
         case CaptureEvent::RESULT: {
             char took[32];
             snprintf(took, sizeof took, "%.1f", e.us / 1000.0);
-            out.push_back(Line(s, "result", e.fn + ": " + Result(e.rc) + " in " + took + " ms" + where));
+            out.push_back(Line(s, "result", Printable(e.fn) + ": " + Result(e.rc) + " in " + took + " ms" + where));
             break;
         }
         case CaptureEvent::LINE:
@@ -84,5 +91,8 @@ std::vector<std::string> ListCapture(const Capture &capture)
         default: break;
         }
     }
+    if (!capture.skipped.empty())
+        out.push_back("!! " + std::to_string(capture.skipped.size()) + " line" + (capture.skipped.size() == 1 ? "" : "s") +
+                      " could not be read and were skipped; the exchanges they touched are marked damaged");
     return out;
 }

@@ -84,6 +84,7 @@ std::vector<ExchangeRecord> SplitExchanges(const Capture &capture)
     std::map<std::string, long> current;        // per port: its exchange in `out`, -1 for none
     std::map<std::string, int64_t> pending[2];  // per port and direction: when the sequence being cut began
     std::map<std::string, int64_t> byteUs;      // per port of the library: one byte's time on the line
+    std::map<std::string, std::string> damagedSince;  // per port: a damaged line since its last call
     int64_t offset = 0, sessionEnd = 0;
     int session = 0;
     for (const CaptureEvent &e : capture.events) {
@@ -94,20 +95,49 @@ std::vector<ExchangeRecord> SplitExchanges(const Capture &capture)
             current.clear();
             pending[0].clear();
             pending[1].clear();
+            damagedSince.clear();
         }
         const int64_t t = offset + e.t;
         sessionEnd = std::max(sessionEnd, t);
         const std::string &h = e.handle;
         auto exchange = [&]() -> ExchangeRecord * {
             auto it = current.find(h);
+            if ((it == current.end() || it->second < 0) && damagedSince.count(h) && !h.empty() &&
+                e.kind != CaptureEvent::CALL && e.kind != CaptureEvent::OPEN && e.kind != CaptureEvent::CLOSE) {
+                ExchangeRecord x;
+                x.start = t;
+                x.damaged = damagedSince[h];
+                current[h] = (long)out.size();
+                out.push_back(x);
+                it = current.find(h);
+            }
             return it == current.end() || it->second < 0 ? nullptr : &out[it->second];
         };
         switch (e.kind) {
+        case CaptureEvent::DAMAGED: {
+            // the exchange under way on the line's port (every port when
+            // its port cannot be read) is marked; bytes and results that
+            // follow with no call before them make a damaged exchange of
+            // their own rather than join one they may not belong to
+            const std::string why = "line " + std::to_string(e.line) + ": " + e.reason;
+            for (auto &c : current)
+                if ((e.handle.empty() || c.first == e.handle) && c.second >= 0 && out[c.second].damaged.empty())
+                    out[c.second].damaged = why;
+            if (e.handle.empty())
+                for (auto &c : current)
+                    damagedSince[c.first] = why;
+            damagedSince[e.handle] = why;
+            decoders.erase(e.handle);
+            pending[0].erase(e.handle);
+            pending[1].erase(e.handle);
+            break;
+        }
         case CaptureEvent::OPEN:  // the library's writes: their line time is estimated from the rate
             if (e.baud > 0)
                 byteUs[h] = 10000000 / e.baud;
             break;
         case CaptureEvent::CALL: {
+            damagedSince.erase(h);
             ExchangeRecord x;
             x.start = t;
             x.fn = e.fn;
@@ -184,6 +214,10 @@ std::vector<ExchangeRecord> SplitExchanges(const Capture &capture)
         else if (!x.hasResult)
             x.outcome = "no result (the capture ends)";
         Delays(x);
+        if (!x.damaged.empty()) {
+            x.outcome = "damaged";
+            x.failed = true;
+        }
     }
     return out;
 }

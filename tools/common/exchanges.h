@@ -33,6 +33,7 @@ struct ExchangeRecord {
     bool failed = false;    // a result other than 0, or on a tool's capture an abort, a bad or negative reply
     bool near = false;      // an answer within the last 20% of its time-out
     std::string outcome;    // "0 OK", "-110 ERR_ACK_TIMEOUT", "2 device status"; on a tool's capture "answered", ...
+    std::string damaged;    // "line N: reason" when a line that could not be read touched it (outcome "damaged")
 };
 
 std::vector<ExchangeRecord> SplitExchanges(const Capture &capture);

@@ -2,11 +2,13 @@
 //
 //   devsim [--link PATH] [--trace] [--control] [--pace BAUD]
 //          [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR] [--record FILE]
-//   devsim [--link PATH] [--trace] --replay FILE [--loose]
+//   devsim [--link PATH] [--trace] --replay FILE [--loose] [--allow-prefix]
 //
 // --record writes the line to FILE as a capture; --replay plays the
 // device's side of a capture instead of the behaviours, and exits 1 at the
-// end when the host did not follow it.
+// end unless the host followed it to its end (with --allow-prefix: as far
+// as it went). Lines of the capture that cannot be read are said on
+// standard error and their exchanges are not answered.
 //
 // It prints the slave's path ("devsim: /dev/pts/N") and, with --link, keeps
 // a symbolic link at PATH pointing to it (also after a scripted hang-up,
@@ -55,7 +57,7 @@ int Usage()
     fprintf(stderr,
             "usage: devsim [--link PATH] [--trace[=FILE]] [--control] [--pace BAUD]\n"
             "              [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR] [--record FILE]\n"
-            "       devsim [--link PATH] [--trace[=FILE]] --replay FILE [--loose]\n"
+            "       devsim [--link PATH] [--trace[=FILE]] --replay FILE [--loose] [--allow-prefix]\n"
             "behaviour: comma-separated words: ok silent dead noreply nak halfack badbcc badecho nocr\n"
             "  extra noise crdata early hangup eotnone eotwrong marker=X status=TEXT data=TEXT\n"
             "  datalen=N ackdelay=MS replydelay=MS slow=MS split=N:MS  (TEXT takes \\xNN)\n");
@@ -69,7 +71,7 @@ int main(int argc, char **argv)
     Device device;
     device.behaviours['<'].data = {'V', 'O', 'L', 'M', 'I', 'R', 'A', 'X', '-', 'S', 'I', 'M', ' ', '1', '.', '0'};
     std::string link, recordPath, replayPath;
-    bool loose = false;
+    bool loose = false, allowPrefix = false;
     FILE *trace = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -90,6 +92,8 @@ int main(int argc, char **argv)
             ++i;
         } else if (a == "--loose") {
             loose = true;
+        } else if (a == "--allow-prefix") {
+            allowPrefix = true;
         } else if (a == "--control") {
             device.control = true;
         } else if (a == "--pace" && i + 1 < argc) {
@@ -116,6 +120,8 @@ int main(int argc, char **argv)
         std::string error;
         if (!ReadCaptureFile(replayPath, capture, error) || !replay.Load(capture, loose, error))
             return fprintf(stderr, "devsim: %s\n", error.c_str()), 2;
+        for (const std::string &s : capture.skipped)
+            fprintf(stderr, "devsim: %s: skipped %s\n", replayPath.c_str(), s.c_str());
     }
     // wake on time to the microsecond, so that a paced line keeps its rate
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
@@ -211,7 +217,7 @@ int main(int argc, char **argv)
         unlink(link.c_str());
     if (!replayPath.empty()) {
         printf("%s\n", replay.Summary().c_str());
-        return replay.Failed() ? 1 : 0;
+        return replay.Failed(allowPrefix) ? 1 : 0;
     }
     return 0;
 }

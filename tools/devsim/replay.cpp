@@ -32,13 +32,20 @@ bool Replay::Load(const Capture &capture, bool loose, std::string &error)
     int exchange = 0;
     int64_t endOfHost = 0;
     int session = 0;
+    // after a damaged line, until the host's next whole sequence, the
+    // answers cannot be placed: the exchange is marked, never guessed
+    std::string damage;
     for (const CaptureEvent &e : capture.events) {
         if (e.session != session) {
             // a new session starts its own clock; a sequence cut by it is dropped
             session = e.session;
             splitter = HostSplitter();
         }
-        if (e.kind == CaptureEvent::TX) {
+        if (e.kind == CaptureEvent::DAMAGED) {
+            damage = "line " + std::to_string(e.line) + ": " + e.reason;
+            splitter = HostSplitter();
+            MarkDamaged(exchange, damage);
+        } else if (e.kind == CaptureEvent::TX) {
             for (unsigned char c : e.bytes) {
                 Bytes done;
                 const HostSplitter::Kind kind = splitter.Add(c, done);
@@ -47,9 +54,12 @@ bool Replay::Load(const Capture &capture, bool loose, std::string &error)
                 if (kind == HostSplitter::COMMAND)
                     ++exchange;
                 endOfHost = e.t;
-                steps_.push_back({kind, done, exchange, {}});
+                steps_.push_back({kind, done, exchange, {}, false, {}});
+                if (!damage.empty() && kind != HostSplitter::COMMAND)
+                    MarkDamaged(exchange, damage);
+                damage.clear();
             }
-        } else if (e.kind == CaptureEvent::RX && !steps_.empty()) {
+        } else if (e.kind == CaptureEvent::RX && !steps_.empty() && damage.empty()) {
             steps_.back().answers.push_back({std::max<int64_t>(0, e.t - endOfHost), e.bytes});
         }
     }
@@ -58,6 +68,13 @@ bool Replay::Load(const Capture &capture, bool loose, std::string &error)
         return false;
     }
     return true;
+}
+
+void Replay::MarkDamaged(int exchange, const std::string &why)
+{
+    for (Step &s : steps_)
+        if (s.exchange == exchange && exchange > 0 && s.damaged.empty())
+            s.damaged = why;
 }
 
 void Replay::Receive(const Bytes &bytes, int64_t now, std::vector<Output> &out)
@@ -122,6 +139,12 @@ void Replay::OnSequence(HostSplitter::Kind kind, const Bytes &host, int64_t now,
 void Replay::Answer_(Step &step, int64_t now, std::vector<Output> &out)
 {
     step.used = true;
+    if (!step.damaged.empty()) {
+        Report("exchange " + std::to_string(step.exchange) + " is damaged in the capture (" + step.damaged +
+                   "): not answered",
+               true);
+        return;
+    }
     ++answered_;
     for (const Answer &a : step.answers)
         out.push_back({now + a.delayUs, a.bytes, false, Describe(a.bytes)});
@@ -134,10 +157,21 @@ void Replay::Report(const std::string &what, bool fails)
     fprintf(stderr, "devsim: replay: %s\n", what.c_str());
 }
 
+bool Replay::Failed(bool allowPrefix) const
+{
+    return failed_ || (!allowPrefix && answered_ < steps_.size());
+}
+
 std::string Replay::Summary() const
 {
-    return "devsim: replay: " + std::to_string(answered_) + " of " + std::to_string(steps_.size()) +
-           " recorded sequences of the host answered" + (failed_ ? "; the host did not follow the recording" : "");
+    std::string s = "devsim: replay: " + std::to_string(answered_) + " of " + std::to_string(steps_.size()) +
+                    " recorded sequences of the host answered";
+    if (failed_)
+        s += "; the host did not follow the recording";
+    auto first = std::find_if(steps_.begin(), steps_.end(), [](const Step &st) { return !st.used; });
+    if (first != steps_.end())
+        s += "; the first not reached: exchange " + std::to_string(first->exchange) + ", " + Told(first->host);
+    return s;
 }
 
 }  // namespace devsim

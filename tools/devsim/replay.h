@@ -28,7 +28,11 @@ public:
     // there on a strict replay answers nothing.
     void Receive(const Bytes &bytes, int64_t now, std::vector<Output> &out);
 
-    bool Failed() const { return failed_; }
+    // The host did not follow the recording, reached a damaged exchange, or
+    // stopped before every recorded sequence was answered (unless
+    // `allowPrefix`: then stopping early is no failure).
+    bool Failed(bool allowPrefix = false) const;
+    // How many were answered and, when not all, the first not reached.
     std::string Summary() const;
     std::vector<std::string> reports;  // what went differently, in order
 
@@ -43,7 +47,9 @@ private:
         int exchange;  // from 1: the command frame it follows
         std::vector<Answer> answers;
         bool used = false;
+        std::string damaged;  // "line N: reason" when a damaged line touched its exchange
     };
+    void MarkDamaged(int exchange, const std::string &why);
     void OnSequence(HostSplitter::Kind kind, const Bytes &host, int64_t now, std::vector<Output> &out);
     void Answer_(Step &step, int64_t now, std::vector<Output> &out);
     void Report(const std::string &what, bool fails);
@@ -52,7 +58,8 @@ private:
     size_t next_ = 0;  // the step the host's next sequence must be
     HostSplitter splitter_;
     bool loose_ = false, failed_ = false, stopped_ = false;
-    int commandsSeen_ = 0, answered_ = 0;
+    int commandsSeen_ = 0;
+    size_t answered_ = 0;
 };
 
 }  // namespace devsim

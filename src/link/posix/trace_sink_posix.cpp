@@ -1,8 +1,10 @@
 // The trace's file on Linux: appended with write(2) under a mutex, moved to
 // PATH.1 past its size limit; a file that cannot be opened, or is not a
-// regular file (a FIFO would block the calls), is said once on standard
-// error, and the trace is off. When PATH.1 cannot be replaced the trace
-// stops at its limit, said once, rather than grow past it.
+// regular file (a FIFO would block the calls; a symbolic link would be
+// followed to wherever it points, and the roll-over would move the link,
+// not its file), is said once on standard error, and the trace is off.
+// When PATH.1 cannot be replaced the trace stops at its limit, said once,
+// rather than grow past it.
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -18,9 +20,10 @@
 
 namespace {
 
-pthread_once_t g_once = PTHREAD_ONCE_INIT;
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+int g_started;
 int g_fd = -1;
+int g_torn;  // the last write was cut short: the file ends inside a line
 char g_path[4096];
 long long g_maxBytes;
 long long g_size;
@@ -33,26 +36,32 @@ int64_t NowUs()
     return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
 }
 
+// One write of whole lines. A write the disk cuts short leaves the file
+// inside a line: the next write then starts with an end of line, so that
+// the torn line stays alone and every line after it reads.
 void WriteAll(const char *text, unsigned length)
 {
-    while (length > 0) {
-        const ssize_t n = write(g_fd, text, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;  // a full disk: the line is lost, the host goes on
-        text += n;
-        length -= (unsigned)n;
-        g_size += n;
+    if (g_torn && write(g_fd, "\n", 1) == 1) {
+        g_torn = 0;
+        ++g_size;
     }
+    if (g_torn)
+        return;
+    ssize_t n;
+    while ((n = write(g_fd, text, length)) < 0 && errno == EINTR) {
+    }
+    if (n > 0)
+        g_size += n;
+    if (n != (ssize_t)length)
+        g_torn = n > 0;  // a full disk: the rest is lost, the host goes on
 }
 
 // Opens PATH without ever blocking: 1, or 0 with a reason in `why`.
 int OpenFile(const char **why)
 {
-    g_fd = open(g_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    g_fd = open(g_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0644);
     if (g_fd < 0) {
-        *why = strerror(errno);
+        *why = errno == ELOOP ? "a symbolic link" : strerror(errno);
         return 0;
     }
     struct stat st;
@@ -63,6 +72,7 @@ int OpenFile(const char **why)
         return 0;
     }
     g_size = st.st_size;
+    g_torn = 0;
     char header[512];
     WriteAll(header, TraceHeader(header, sizeof header));
     return 1;
@@ -86,19 +96,30 @@ void Start()
         return;
     }
     strcpy(g_path, path);
-    g_maxBytes = TraceLimitBytes(getenv("VOLMIRAX_TRACE_MAX"));
+    int refused = 0;
+    g_maxBytes = TraceLimitBytes(getenv("VOLMIRAX_TRACE_MAX"), &refused);
+    if (refused)
+        fprintf(stderr, "volmirax: VOLMIRAX_TRACE_MAX is not a size in megabytes (more than 0, at most %d); "
+                        "the trace keeps %d MB\n", TRACE_MAX_MB, TRACE_DEFAULT_MB);
     g_startUs = NowUs();
     OpenOrSay();
 }
 
 }  // namespace
 
-int TraceSinkStart(void)
+int TraceSinkStart(const char *port, int baud)
 {
     const int reason = errno;
-    pthread_once(&g_once, Start);
+    pthread_mutex_lock(&g_lock);
+    if (!g_started) {
+        g_started = 1;
+        TraceNameHeader(port, baud);
+        Start();
+    }
+    const int on = g_fd >= 0;
+    pthread_mutex_unlock(&g_lock);
     errno = reason;
-    return g_fd >= 0;
+    return on;
 }
 
 void TraceSinkWrite(const char *lines, unsigned length)
@@ -125,3 +146,5 @@ void TraceSinkWrite(const char *lines, unsigned length)
 int64_t TraceSinkClockUs(void) { return NowUs() - g_startUs; }
 
 const char *TraceSinkWriter(void) { return "libvolmirax.so"; }
+
+unsigned long TraceSinkProcessId(void) { return (unsigned long)getpid(); }
