@@ -17,7 +17,7 @@ const char kHex[] = "0123456789ABCDEF";
 // longer than the record goes out in one write of its own.
 void Put(TraceRecord *t, const char *text, unsigned length)
 {
-    if (t->used + length > TRACE_TEXT_SIZE) {
+    if (t->used + length > TRACE_TEXT_SIZE && t->used > 0) {
         TraceSinkWrite(t->text, t->used);
         t->used = 0;
     }

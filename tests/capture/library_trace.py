@@ -2,8 +2,10 @@
 package: several ports on several threads write whole lines; the file moves
 to PATH.1 past VOLMIRAX_TRACE_MAX; a PATH that cannot be opened, or is a FIFO,
 leaves the library working and is said once on standard error; when PATH.1
-cannot be replaced the trace stops at its limit, said once.
-    python3 library_trace.py LIBRARY DEVSIM PYTHON_PACKAGE_DIR"""
+cannot be replaced the trace stops at its limit, said once. Several processes
+sending long commands to one file give a file the tools read whole; a
+symbolic link as PATH and a nonsense VOLMIRAX_TRACE_MAX are refused, said once.
+    python3 library_trace.py LIBRARY DEVSIM PYTHON_PACKAGE_DIR VOLMIRAX_TOOL"""
 
 import json
 import os
@@ -12,7 +14,7 @@ import sys
 import tempfile
 import time
 
-library, devsim, package = sys.argv[1:4]
+library, devsim, package, tool = sys.argv[1:5]
 folder = tempfile.mkdtemp(prefix="volmirax-trace.")
 failures = 0
 
@@ -36,13 +38,14 @@ def simulator(name):
 
 # A host process: `rounds` exchanges on each line, one thread per line.
 HOST = """
-import sys, threading, volmirax
+import os, sys, threading, volmirax
 library, rounds, lines = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+command = b"10" + b"y" * int(os.environ.get("COMMAND_DATA", "0"))
 results = []
 def run(line):
     with volmirax.Port(line, library=library) as p:
         for i in range(rounds):
-            results.append(p.send(b"10", ack=2000, reply=3000) == b"00CARD 4711")
+            results.append(p.send(command, ack=2000, reply=3000) == b"00CARD 4711")
 threads = [threading.Thread(target=run, args=(l,)) for l in lines]
 for t in threads: t.start()
 for t in threads: t.join()
@@ -61,11 +64,11 @@ def lines_of(path):
         return [json.loads(line) for line in f]
 
 
-sims = [simulator("ttyA"), simulator("ttyB")]
+sims = [simulator("ttyA"), simulator("ttyB"), simulator("ttyC")]
 links = [link for _, link in sims]
 try:
     trace = os.path.join(folder, "two.jsonl")
-    out = host({"VOLMIRAX_TRACE": trace}, 300, *links)
+    out = host({"VOLMIRAX_TRACE": trace}, 300, *links[:2])
     check(out.stdout.split() == ["600", "600"], "two ports on two threads: every exchange answered", out.stdout + out.stderr)
     try:
         events = lines_of(trace)
@@ -95,7 +98,7 @@ try:
           and starts == ["header", "header"],
           "past VOLMIRAX_TRACE_MAX the file moves to PATH.1 and a new one starts with a header", f"sizes {sizes}")
 
-    out = host({"VOLMIRAX_TRACE": os.path.join(folder, "no", "such", "dir.jsonl")}, 20, links[0], links[1])
+    out = host({"VOLMIRAX_TRACE": os.path.join(folder, "no", "such", "dir.jsonl")}, 20, *links[:2])
     said = [l for l in out.stderr.splitlines() if "cannot write the trace" in l]
     check(out.stdout.split() == ["40", "40"] and len(said) == 1,
           "a PATH that cannot be opened: the library works and says so once", out.stderr.strip())
@@ -110,6 +113,40 @@ try:
               "a FIFO as PATH: the calls go on untraced and it is said once", out.stderr.strip())
     except subprocess.TimeoutExpired:
         check(False, "a FIFO as PATH: the calls go on untraced and it is said once", "the host hung")
+
+    # three processes, a port each, commands of 3000 bytes (lines far
+    # longer than the library's line buffer), all into one file: every line
+    # whole, each process's lines told apart, the tools read it all
+    trace = os.path.join(folder, "shared.jsonl")
+    procs = [subprocess.Popen(["/usr/bin/python3", "-c", HOST, library, "40", line],
+                              env=dict(os.environ, PYTHONPATH=package, VOLMIRAX_TRACE=trace, COMMAND_DATA="3000"),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) for line in links]
+    outs = [p.communicate(timeout=300)[0].split() for p in procs]
+    listed = subprocess.run([tool, "trace", trace], capture_output=True, text=True)
+    pids = {json.loads(l).get("pid") for l in open(trace) if '"header"' in l}
+    check(all(o == ["40", "40"] for o in outs) and listed.returncode == 0 and len(pids) == 3
+          and listed.stdout.count(" result ") == 120,
+          "three processes with long commands into one file: volmirax trace reads all of it",
+          f"{outs}, status {listed.returncode}, {len(pids)} processes, {listed.stderr[:300]}")
+
+    # a symbolic link as PATH: refused (it would be followed, and the
+    # roll-over would move the link), said once
+    target = os.path.join(folder, "target.jsonl")
+    link = os.path.join(folder, "link.jsonl")
+    os.symlink(target, link)
+    out = host({"VOLMIRAX_TRACE": link}, 5, links[0])
+    said = [l for l in out.stderr.splitlines() if "cannot write the trace" in l and "symbolic link" in l]
+    check(out.stdout.split() == ["5", "5"] and len(said) == 1 and not os.path.exists(target),
+          "a symbolic link as PATH is refused and said once", out.stderr.strip())
+
+    # a size limit that is not one: said once, the default kept
+    for limit in ("inf", "1e300", "nan", "-2", "12abc"):
+        trace = os.path.join(folder, f"limit-{limit}.jsonl")
+        out = host({"VOLMIRAX_TRACE": trace, "VOLMIRAX_TRACE_MAX": limit}, 5, links[0])
+        said = [l for l in out.stderr.splitlines() if "VOLMIRAX_TRACE_MAX" in l]
+        check(out.stdout.split() == ["5", "5"] and len(said) == 1 and not os.path.exists(trace + ".1")
+              and len(lines_of(trace)) > 10,
+              f"VOLMIRAX_TRACE_MAX={limit} is refused, said once, and the trace keeps 32 MB", out.stderr.strip())
 
     # PATH.1 a folder that cannot be replaced: the trace stops at its limit
     trace = os.path.join(folder, "stuck.jsonl")

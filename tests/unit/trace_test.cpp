@@ -7,6 +7,7 @@
 
 #include "exchange_fixture.h"
 #include "fake_trace_sink.h"
+#include "trace/trace_sink.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ protected:
     {
         g_traceOn = 0;
         g_traceText.clear();
+        g_traceWrites.clear();
         ExchangeTest::TearDown();
     }
 
@@ -143,5 +145,64 @@ TEST_F(TraceTest, ReplyBytesThatComeTogetherMakeOneLineAndAPauseStartsAnother)
             rx += e["e"] == "rx";
         EXPECT_EQ(rx, c.rxLines);
         g_traceText.clear();
+    }
+}
+
+TEST(TraceLimitTest, NonsenseSizesAreRefusedNotConverted)
+{
+    const long long mb = 1024 * 1024;
+    struct {
+        const char *text;
+        long long bytes;
+        int refused;
+    } cases[] = {
+        {nullptr, 32 * mb, 0}, {"", 32 * mb, 0},      {"0.5", mb / 2, 0},    {"1048576", 1048576LL * mb, 0},
+        {"inf", 32 * mb, 1},   {"nan", 32 * mb, 1},   {"1e300", 32 * mb, 1}, {"1048577", 32 * mb, 1},
+        {"-1", 32 * mb, 1},    {"0", 32 * mb, 1},     {"12abc", 32 * mb, 1}, {"abc", 32 * mb, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text ? c.text : "(null)");
+        int refused = -1;
+        EXPECT_EQ(TraceLimitBytes(c.text, &refused), c.bytes);
+        EXPECT_EQ(refused, c.refused);
+    }
+}
+
+TEST_F(TraceTest, EveryLineGoesOutInOneWriteHoweverLongTheCommand)
+{
+    for (unsigned length : {2u, 620u, 700u, 999u, 1000u, 1001u, 5000u}) {
+        SCOPED_TRACE(length);
+        link = FakeLink();
+        device = ScriptedDevice();
+        device.reply = ReplyFrame('P', '1', '0', Str("00"));
+        SetUp();
+        g_traceOn = 1;
+        Bytes cmd(length, 'x');
+        cmd[0] = '1';
+        cmd[1] = '0';
+        SendCmd(FakePort(), cmd.data(), length, nullptr, nullptr, 200, 300, 100);
+        g_traceOn = 0;
+        for (const std::string &w : g_traceWrites) {
+            ASSERT_FALSE(w.empty());
+            EXPECT_EQ(w.back(), '\n') << "a write ends inside a line";
+            for (size_t at = 0; at < w.size(); at = w.find('\n', at) + 1)
+                EXPECT_EQ(w[at], '{') << "a write starts inside a line";
+        }
+        auto events = Events(g_traceText);
+        ASSERT_FALSE(events.empty());
+        const auto &call = events.front();
+        ASSERT_EQ(call["e"], "call");
+        const Bytes shown = Unhex(call["cmd"].get<std::string>() + " ");
+        EXPECT_EQ(shown.size(), std::min(length, 1000u));
+        EXPECT_EQ(call.contains("cmdLen"), length > 1000);
+        if (length > 1000) {
+            EXPECT_EQ(call["cmdLen"], length);
+        }
+        EXPECT_EQ(call["pid"], 4242) << "each line names its process";
+        for (const std::string &w : g_traceWrites)
+            for (size_t at = 0, end; (end = w.find('\n', at)) != std::string::npos; at = end + 1)
+                EXPECT_LE(end - at + 1, static_cast<size_t>(TRACE_LINE_MAX));
+        g_traceText.clear();
+        g_traceWrites.clear();
     }
 }

@@ -58,9 +58,29 @@ int Usage()
             "usage: devsim [--link PATH] [--trace[=FILE]] [--control] [--pace BAUD]\n"
             "              [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR] [--record FILE]\n"
             "       devsim [--link PATH] [--trace[=FILE]] --replay FILE [--loose] [--allow-prefix]\n"
-            "behaviour: comma-separated words: ok silent dead noreply nak halfack badbcc badecho nocr\n"
-            "  extra noise crdata early hangup eotnone eotwrong marker=X status=TEXT data=TEXT\n"
-            "  datalen=N ackdelay=MS replydelay=MS slow=MS split=N:MS  (TEXT takes \\xNN)\n");
+            "BEHAVIOUR: comma-separated words, for one command code (--on) or all others (--default):\n"
+            "  ok            answer correctly (and forget the words before it)\n"
+            "  silent        no acknowledgement, no reply; the abort is echoed\n"
+            "  dead          nothing at all, not even the abort's echo\n"
+            "  noreply       acknowledge, then never reply\n"
+            "  nak           the acknowledgement starts with NAK instead of ACK\n"
+            "  halfack       only the first byte of the acknowledgement, then nothing\n"
+            "  badbcc        the reply's block check is wrong\n"
+            "  badecho       the reply echoes the parameter code plus one\n"
+            "  nocr          the reply never ends (no CR)\n"
+            "  extra         garbage after the acknowledgement and after the reply's CR\n"
+            "  noise         garbage before the reply's STX\n"
+            "  crdata        a CR inside the reply's status bytes\n"
+            "  early         reply to the request while the host is still writing its CR\n"
+            "  hangup        hang up half-way through the reply (a new line at the same --link)\n"
+            "  eotnone       do not echo the abort sequence\n"
+            "  eotwrong      echo the abort sequence wrongly (LF for CR)\n"
+            "  marker=X      the reply's marker (P positive, N negative)\n"
+            "  status=TEXT   the reply's two status bytes (default 00)\n"
+            "  data=TEXT     the reply's data; datalen=N: N letters A..Z as data\n"
+            "  ackdelay=MS   think before the acknowledgement; replydelay=MS: before the reply\n"
+            "  slow=MS       pause between reply bytes; split=N:MS: the reply in N-byte pieces, MS apart\n"
+            "  TEXT takes \\xNN for any byte; MS and N are 0 to 600000\n");
     return 2;
 }
 
