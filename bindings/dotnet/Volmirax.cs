@@ -16,7 +16,11 @@ namespace Volmirax
     public static class NativeMethods
     {
         // "volmirax" is VOLMIRAX.dll on Windows (names are not case-sensitive
-        // there) and libvolmirax.so on Linux.
+        // there) and libvolmirax.so on Linux. A kiosk with only the runtime
+        // package has libvolmirax.so.1 alone (the unversioned name comes with
+        // the development package): Mono finds it through the dll map in
+        // Volmirax.dll.config, copied beside the assembly that holds this
+        // file (as YourApp.exe.config when the file is compiled into it).
         const string Library = "volmirax";
 
         /// <summary>The largest run of reply data that SendCmd hands back.</summary>
@@ -176,7 +180,7 @@ namespace Volmirax
         /// <summary>Opens COM<paramref name="port"/> (OpenComm).</summary>
         /// <exception cref="Win32Exception">The port did not open; NativeErrorCode is the system's reason.</exception>
         public VolmiraxPort(int port, int baud = 9600)
-            : this(NativeMethods.OpenPort(port, baud), "COM" + port)
+            : this(NativeMethods.OpenPort(port, baud), PortName(port))
         {
         }
 
@@ -202,9 +206,34 @@ namespace Volmirax
             if (opened.IsInvalid) {
                 int reason = Marshal.GetLastWin32Error();
                 opened.Dispose();
-                throw new Win32Exception(reason, name + " did not open");
+                throw new Win32Exception(reason, name + " did not open: " + SystemMessage(reason));
             }
             handle = opened;
+        }
+
+        static bool OnLinux { get { return Environment.OSVersion.Platform == PlatformID.Unix; } }
+
+        /// <summary>The device path a port number names on Linux (COM3 is /dev/ttyS2).</summary>
+        static string PortName(int port)
+        {
+            return OnLinux && port >= 1 ? "COM" + port + " (/dev/ttyS" + (port - 1) + ")" : "COM" + port;
+        }
+
+        [DllImport("libc", EntryPoint = "strerror")]
+        static extern IntPtr StrError(int errnum);
+
+        // The system's words for its reason: errno's on Linux (the runtime
+        // would give a bare number), the Win32 message on Windows.
+        static string SystemMessage(int reason)
+        {
+            if (!OnLinux)
+                return new Win32Exception(reason).Message;
+            try {
+                string text = Marshal.PtrToStringAnsi(StrError(reason));
+                return string.IsNullOrEmpty(text) ? "error " + reason : text + " (errno " + reason + ")";
+            } catch (Exception) {
+                return "errno " + reason;
+            }
         }
 
         public bool IsClosed { get { return handle.IsClosed; } }

@@ -177,7 +177,15 @@ static class VolmiraxTests
             new VolmiraxPort("/dev/volmirax-no-such-port");
             Check(false, "a missing port does not open");
         } catch (Win32Exception w) {
-            Check(w.NativeErrorCode == 2, "a missing port does not open, with the system's reason (ENOENT)", w.NativeErrorCode.ToString());
+            Check(w.NativeErrorCode == 2 && w.Message.Contains("/dev/volmirax-no-such-port did not open: No such file or directory"),
+                  "a missing port does not open, with the system's reason and its words (ENOENT)", w.NativeErrorCode + " " + w.Message);
+        }
+        try {
+            new VolmiraxPort(250);
+            Check(false, "a missing COM port does not open");
+        } catch (Win32Exception w) {
+            Check(w.NativeErrorCode == 2 && w.Message.Contains("COM250 (/dev/ttyS249) did not open: No such file or directory"),
+                  "a missing COM port is named with the device it tried, and the system's words", w.Message);
         }
 
         // the table is the header's
