@@ -4,8 +4,10 @@ library) and VOLMIRAX_WHEEL_PLATFORM (linux_x86_64, win32, win_amd64) set,
 a wheel for that platform that carries the library, which the package then
 loads first (bindings/python/make_wheel.sh)."""
 
+import atexit
 import os
 import shutil
+import tempfile
 
 from setuptools import Distribution, setup
 
@@ -37,4 +39,9 @@ if LIBRARY:
     cmdclass["bdist_wheel"] = PlatformWheel
     distclass = CarriesALibrary
 
-setup(package_data={"volmirax": package_data}, cmdclass=cmdclass, distclass=distclass)
+# The build's own files (egg-info, build/) go to a folder of their own, never
+# into the checkout that `pip install ./bindings/python` builds from.
+scratch = tempfile.mkdtemp(prefix="volmirax-build.")
+atexit.register(shutil.rmtree, scratch, True)
+setup(package_data={"volmirax": package_data}, cmdclass=cmdclass, distclass=distclass,
+      options={"egg_info": {"egg_base": scratch}, "build": {"build_base": os.path.join(scratch, "build")}})

@@ -3,6 +3,8 @@
 import errno
 import os
 import re
+import subprocess
+import sys
 import threading
 import time
 
@@ -127,6 +129,26 @@ def test_close_from_another_thread_waits_for_the_call_in_progress(library, line,
     assert call_over_when_closed
     assert codes == [-110], "the call ran to its own end"
     assert first.closed
+
+
+SIGNAL_HOST = """
+import os, signal, sys, threading, volmirax
+port = volmirax.Port(sys.argv[2], library=sys.argv[1])
+signal.signal(signal.SIGTERM, lambda *_: port.close())
+threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGTERM)).start()
+try:
+    port.send(b"90", ack=1500, reply=300, eot=300)
+except volmirax.LibraryError as e:
+    print(e.code, port.closed)
+"""
+
+
+def test_close_from_a_signal_handler_during_a_call_does_not_deadlock(library, line):
+    # the handler runs on the main thread, which is inside the call
+    out = subprocess.run([sys.executable, "-c", SIGNAL_HOST, library, line],
+                         env=dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(volmirax.__file__))),
+                         capture_output=True, text=True, timeout=30)
+    assert out.stdout.split() == ["-110", "True"], out.stderr
 
 
 @pytest.mark.parametrize(

@@ -96,12 +96,16 @@ class Port:
 
     A port may be shared between threads: its calls run one at a time, and
     a ``close()`` from another thread waits until the call in progress has
-    returned, then closes. Numbers that a C ``int`` cannot hold raise
+    returned, then closes. A ``close()`` from the thread that is in the call
+    (a signal handler, which Python runs once the library has returned) closes
+    at once, without waiting for itself: the call in progress is over by
+    then, and its result stands. Numbers that a C ``int`` cannot hold raise
     ``OverflowError`` rather than being cut to a different value.
     """
 
     def __init__(self, port: Union[int, str], baud: int = 9600, library: Optional[str] = None) -> None:
-        self._lock = threading.Lock()
+        # re-entrant: a signal handler runs on the thread that holds it
+        self._lock = threading.RLock()
         self._handle = c_void_p()
         self._lib = _load(library)
         if isinstance(port, bool) or not isinstance(port, (int, str)):
@@ -130,7 +134,8 @@ class Port:
     def close(self) -> None:
         """Closes the port; nothing happens when it is already closed. Called
         while another thread is in a call on this port, it waits until that
-        call has returned."""
+        call has returned; called from a signal handler on the thread in the
+        call, it closes at once (the library has returned by then)."""
         with self._lock:
             if self._handle.value:
                 self._lib.CloseComm(byref(self._handle))
