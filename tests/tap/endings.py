@@ -38,14 +38,14 @@ class Session:
     """A tap between a fresh pseudo-terminal standing for the device (the
     test holds its master side) and a host link in a fresh folder."""
 
-    def __init__(self, link=None, stdout=subprocess.PIPE):
+    def __init__(self, link=None, stdout=subprocess.PIPE, extra=()):
         self.folder = tempfile.mkdtemp(prefix="volmirax-tap.")
         self.link = link or os.path.join(self.folder, "ttyTAP")
         self.device, slave = pty.openpty()
         tty.setraw(self.device)
         self.device_path = os.ttyname(slave)
         self.slave = slave
-        self.proc = subprocess.Popen([tap, "tap", "--device", self.device_path, "--link", self.link],
+        self.proc = subprocess.Popen([tap, "tap", "--device", self.device_path, "--link", self.link, *extra],
                                      stdout=stdout, stderr=subprocess.PIPE)
 
     def up(self):
@@ -130,6 +130,51 @@ check("bytes dropped: the host is not reading" in out, "a host that reads nothin
 check(not os.path.lexists(s.link), "a host that reads nothing: the link is removed")
 os.close(host)
 
+# Its trace on a pipe whose reader is alive but reads nothing (a pager not
+# scrolled): the relay goes on, every signal still ends the tap at once,
+# and the lines the trace could not take are counted, on standard error
+# and in the recording.
+for name, sig in (("SIGTERM", signal.SIGTERM), ("SIGINT", signal.SIGINT), ("SIGHUP", signal.SIGHUP)):
+    reader, writer = os.pipe()
+    folder = tempfile.mkdtemp(prefix="volmirax-tap.")
+    recording = os.path.join(folder, "line.jsonl")
+    s = Session(stdout=writer, extra=("--record", recording))
+    os.close(writer)
+    s.up()
+    host = os.open(s.link, os.O_RDWR | os.O_NOCTTY)
+    tty.setraw(host)
+    os.set_blocking(s.device, False)
+    relayed = 0
+    for _ in range(20000):  # a line of trace each: more than the trace holds
+        os.write(host, b"\x05\r")
+        try:
+            relayed += len(os.read(s.device, 65536))
+        except BlockingIOError:
+            pass
+    end = time.monotonic() + 3
+    while relayed < 40000 and time.monotonic() < end:
+        try:
+            relayed += len(os.read(s.device, 65536))
+        except BlockingIOError:
+            time.sleep(0.01)
+    check(relayed == 40000, f"a trace nobody reads ({name}): the relay goes on", f"{relayed} of 40000 bytes relayed")
+    s.proc.send_signal(sig)
+    t0 = time.monotonic()
+    got = s.end()
+    err = s.proc.stderr.read().decode()
+    check(got == 0 and time.monotonic() - t0 < 1.0, f"a trace nobody reads: {name} ends the tap at once",
+          f"status {got} {err.strip()!r}")
+    check(not os.path.lexists(s.link), f"a trace nobody reads ({name}): the link is removed")
+    excl = struct.unpack("i", fcntl.ioctl(s.slave, TIOCGEXCL, b"\0" * 4))[0]
+    check(excl == 0, f"a trace nobody reads ({name}): the device is not left exclusive")
+    if name == "SIGTERM":
+        listed = subprocess.run([tap, "trace", recording], capture_output=True, text=True).stdout
+        check("trace lines dropped" in err and "trace lines dropped" in listed,
+              "a trace nobody reads: the dropped lines are counted, on standard error and in the recording",
+              err.strip())
+    os.close(host)
+    os.close(reader)
+
 # What is not the tap's own is never touched.
 folder = tempfile.mkdtemp(prefix="volmirax-tap.")
 precious = os.path.join(folder, "precious.txt")
@@ -139,6 +184,15 @@ s = Session(link=precious)
 got = s.end()
 err = s.proc.stderr.read().decode()
 check(got == 2 and open(precious).read() == "keep me", "a --link that is a file is refused, the file kept", err.strip())
+
+kept = os.path.join(folder, "kept.jsonl")
+with open(kept, "w") as f:
+    f.write("keep me")
+s = Session(extra=("--record", kept))
+got = s.end()
+err = s.proc.stderr.read().decode()
+check(got == 2 and open(kept).read() == "keep me" and not os.path.lexists(s.link),
+      "a --record that exists is refused, the file kept", err.strip())
 
 first = Session()
 first.up()

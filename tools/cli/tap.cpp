@@ -13,11 +13,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 #include "capture.h"
 #include "clock.h"
 #include "posix_line.h"
+#include "printable.h"
 #include "serial_ports.h"
 #include "wire_model.h"
 
@@ -97,26 +99,71 @@ void FollowSettings(int hostSide, int device, tcflag_t &lastFlags, speed_t &last
     tcsetattr(device, TCSANOW, &d);
 }
 
-// The trace: false once it can no longer be written (a closed pipe).
-bool Trace(FILE *trace, double seconds, const std::vector<LineDecoder::Message> &messages)
+// The tap's trace: lines go out only as fast as the trace's reader takes
+// them (a look with poll() before each write, pieces no larger than a pipe
+// or terminal takes at once), so that a reader that stops reading (a pager
+// not scrolled, a stopped consumer) never holds up the relay or the
+// signals. Up to kHeld bytes wait; lines past that are dropped and counted.
+class TraceOut {
+public:
+    static const size_t kHeld = 1 << 20;
+
+    explicit TraceOut(int fd) : fd_(fd) {}
+    bool On() const { return fd_ >= 0 && ok_; }
+    void Add(const std::string &line)
+    {
+        if (!On())
+            return;
+        if (held_.size() + line.size() + 1 > kHeld) {
+            ++dropped_;
+            return;
+        }
+        held_ += line;
+        held_ += '\n';
+    }
+    // Writes what the reader takes now: false once it cannot be written.
+    bool Flush()
+    {
+        while (On() && !held_.empty()) {
+            pollfd p = {fd_, POLLOUT, 0};
+            if (poll(&p, 1, 0) <= 0)
+                break;
+            if (p.revents & (POLLERR | POLLHUP)) {
+                ok_ = false;
+                break;
+            }
+            const ssize_t n = write(fd_, held_.data(), held_.size() < 256 ? held_.size() : 256);
+            if (n > 0)
+                held_.erase(0, (size_t)n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                ok_ = false;
+            else
+                break;
+        }
+        return ok_;
+    }
+    unsigned long long Dropped() const { return dropped_; }
+
+private:
+    int fd_;
+    bool ok_ = true;
+    std::string held_;
+    unsigned long long dropped_ = 0;
+};
+
+void Trace(TraceOut &trace, double seconds, const std::vector<LineDecoder::Message> &messages)
 {
-    if (!trace)
-        return true;
     for (const auto &m : messages)
-        fprintf(trace, "%s\n",
-                TraceLine(seconds, m.direction == LineDecoder::HOST_TO_DEVICE ? "host>dev" : "dev>host", m.bytes,
-                          m.meaning)
-                    .c_str());
-    return fflush(trace) == 0;
+        trace.Add(TraceLine(seconds, m.direction == LineDecoder::HOST_TO_DEVICE ? "host>dev" : "dev>host", m.bytes,
+                            m.meaning));
 }
 
-bool TraceDropped(FILE *trace, double seconds, const char *direction, unsigned long long dropped, const char *reader)
+void TraceDropped(TraceOut &trace, double seconds, const char *direction, unsigned long long dropped, const char *reader)
 {
-    if (!trace || dropped == 0)
-        return true;
-    const std::string note = std::to_string(dropped) + " bytes dropped: the " + reader + " is not reading";
-    fprintf(trace, "%s\n", TraceLine(seconds, direction, Bytes(), note).c_str());
-    return fflush(trace) == 0;
+    if (dropped == 0)
+        return;
+    trace.Add(TraceLine(seconds, direction, Bytes(), std::to_string(dropped) + " bytes dropped: the " + reader +
+                                                         " is not reading"));
 }
 
 // Whether `link` may be made: it does not exist, or it is a link that an
@@ -176,7 +223,7 @@ void ReleaseDevice(Device &d)
 
 // Forwards both ways until a signal or the device's end: 0, or 1 when the
 // device has gone (with a message).
-int Forward(int device, const PseudoTerminal &host, FILE *trace, CaptureWriter &record)
+int Forward(int device, const PseudoTerminal &host, TraceOut &trace, CaptureWriter &record)
 {
     LineDecoder decoder;
     Pending toDevice, toHost;
@@ -184,9 +231,9 @@ int Forward(int device, const PseudoTerminal &host, FILE *trace, CaptureWriter &
     speed_t speed = 0;
     const double t0 = NowSeconds();
     unsigned char buf[4096];
-    bool traceOk = true;
     std::string gone;
-    while (!g_stop && gone.empty() && traceOk) {
+    // a trace whose reader has gone (a closed pipe) ends the tap, as SIGPIPE does
+    while (!g_stop && gone.empty() && trace.Flush()) {
         const speed_t before = speed;
         FollowSettings(host.slave, device, flags, speed);
         if (speed != before && before != 0)
@@ -204,7 +251,7 @@ int Forward(int device, const PseudoTerminal &host, FILE *trace, CaptureWriter &
                 FollowSettings(host.slave, device, flags, speed);
                 toDevice.Add(buf, (size_t)n);
                 record.Tx((int64_t)(now * 1e6), Bytes(buf, buf + n));
-                traceOk = Trace(trace, now, decoder.Feed(LineDecoder::HOST_TO_DEVICE, Bytes(buf, buf + n)));
+                Trace(trace, now, decoder.Feed(LineDecoder::HOST_TO_DEVICE, Bytes(buf, buf + n)));
             }
         }
         if (p[1].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -212,7 +259,7 @@ int Forward(int device, const PseudoTerminal &host, FILE *trace, CaptureWriter &
             if (n > 0) {
                 toHost.Add(buf, (size_t)n);
                 record.Rx((int64_t)(now * 1e6), Bytes(buf, buf + n));
-                traceOk = Trace(trace, now, decoder.Feed(LineDecoder::DEVICE_TO_HOST, Bytes(buf, buf + n))) && traceOk;
+                Trace(trace, now, decoder.Feed(LineDecoder::DEVICE_TO_HOST, Bytes(buf, buf + n)));
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 gone = n == 0 ? "hung up" : strerror(errno);
             }
@@ -220,8 +267,14 @@ int Forward(int device, const PseudoTerminal &host, FILE *trace, CaptureWriter &
         if (!toDevice.Flush(device) && gone.empty())
             gone = strerror(errno);
         toHost.Flush(host.master);
-        traceOk = TraceDropped(trace, now, "dev>host", toHost.TakeDropped(), "host") && traceOk;
-        traceOk = TraceDropped(trace, now, "host>dev", toDevice.TakeDropped(), "device") && traceOk;
+        TraceDropped(trace, now, "dev>host", toHost.TakeDropped(), "host");
+        TraceDropped(trace, now, "host>dev", toDevice.TakeDropped(), "device");
+    }
+    if (trace.Dropped() > 0) {
+        const std::string note = std::to_string(trace.Dropped()) +
+                                 " trace lines dropped: the trace's reader did not keep up (the recording has every byte)";
+        fprintf(stderr, "volmirax: %s\n", note.c_str());
+        record.Note((int64_t)((NowSeconds() - t0) * 1e6), note);
     }
     if (!gone.empty()) {
         fprintf(stderr, "volmirax: the device has gone (%s)\n", gone.c_str());
@@ -232,24 +285,30 @@ int Forward(int device, const PseudoTerminal &host, FILE *trace, CaptureWriter &
 
 }  // namespace
 
-int RunTap(const std::string &devicePath, const std::string &link, const std::string &recordPath, FILE *trace)
+int RunTap(const std::string &devicePath, const std::string &link, const std::string &recordPath, int traceFd)
 {
     CatchEndings();
     std::string why;
     if (!ClaimLink(link, why)) {
-        fprintf(stderr, "volmirax: refusing --link %s\n", why.c_str());
+        fprintf(stderr, "volmirax: refusing --link %s\n", Printable(why).c_str());
+        return 2;
+    }
+    struct stat st;
+    if (!recordPath.empty() && lstat(recordPath.c_str(), &st) == 0) {
+        fprintf(stderr, "volmirax: refusing --record %s: it exists; give a path that does not exist\n",
+                Printable(recordPath).c_str());
         return 2;
     }
     Device device;
     if (int reason = OpenDevice(devicePath, device)) {
-        fprintf(stderr, "volmirax: %s\n", OpenFailureMessage(devicePath, (unsigned long)reason).c_str());
+        fprintf(stderr, "volmirax: %s\n", Printable(OpenFailureMessage(devicePath, (unsigned long)reason)).c_str());
         return 3;
     }
     // the host's side; its slave is held open so that the line stays up
     // between the host's opens and the host's settings can be read
     PseudoTerminal host;
     if (!OpenPseudoTerminal(host) || symlink(host.path.c_str(), link.c_str()) != 0) {
-        fprintf(stderr, "volmirax: the host's side at %s: %s\n", link.c_str(), strerror(errno));
+        fprintf(stderr, "volmirax: the host's side at %s: %s\n", Printable(link).c_str(), strerror(errno));
         ReleaseDevice(device);
         return 1;
     }
@@ -257,16 +316,17 @@ int RunTap(const std::string &devicePath, const std::string &link, const std::st
     if (!recordPath.empty()) {
         termios t;
         const int baud = tcgetattr(device.fd, &t) == 0 ? BaudOfSpeed(cfgetospeed(&t)) : 0;
-        if (!record.Open(recordPath, "volmirax tap", devicePath, baud)) {
-            fprintf(stderr, "volmirax: cannot write %s: %s\n", recordPath.c_str(), strerror(errno));
+        if (!record.Open(recordPath, "volmirax tap", devicePath, baud, true)) {
+            fprintf(stderr, "volmirax: cannot write %s: %s\n", Printable(recordPath).c_str(), strerror(errno));
             ClosePseudoTerminal(host);
             unlink(link.c_str());
             ReleaseDevice(device);
             return 1;
         }
     }
-    fprintf(stderr, "volmirax: tap %s <-> %s (host side %s)\n", link.c_str(), devicePath.c_str(),
+    fprintf(stderr, "volmirax: tap %s <-> %s (host side %s)\n", Printable(link).c_str(), Printable(devicePath).c_str(),
             host.path.c_str());
+    TraceOut trace(traceFd);
     const int status = Forward(device.fd, host, trace, record);
     // the link is removed only while it is still the one this tap made
     char target[4096];

@@ -377,7 +377,7 @@ int main(int argc, char **argv)
     }
 #ifndef _WIN32
     if (o.command == "tap")
-        return RunTap(o.device, o.link, o.record, stdout);
+        return RunTap(o.device, o.link, o.record, fileno(stdout));
     if (o.command == "trace")
         return PrintCapture(o.file);
     if (o.command == "report")

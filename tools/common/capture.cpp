@@ -120,7 +120,8 @@ struct Fields {
 const std::map<std::string, CaptureEvent::Kind> kKinds = {
     {"header", CaptureEvent::HEADER}, {"open", CaptureEvent::OPEN},     {"close", CaptureEvent::CLOSE},
     {"call", CaptureEvent::CALL},     {"tx", CaptureEvent::TX},         {"rx", CaptureEvent::RX},
-    {"timeout", CaptureEvent::TIMEOUT}, {"result", CaptureEvent::RESULT}, {"line", CaptureEvent::LINE}};
+    {"timeout", CaptureEvent::TIMEOUT}, {"result", CaptureEvent::RESULT}, {"line", CaptureEvent::LINE},
+    {"note", CaptureEvent::NOTE}};
 
 // The fields of one event; false with the reason in f.error.
 bool ReadEvent(Fields &f, CaptureEvent &e)
@@ -169,6 +170,7 @@ bool ReadEvent(Fields &f, CaptureEvent &e)
         }
         return true;
     case CaptureEvent::LINE: return f.Int("baud", e.baud);
+    case CaptureEvent::NOTE: return f.Text("text", e.reason);
     default: return true;
     }
 }
@@ -288,9 +290,10 @@ bool ReadCaptureFile(const std::string &path, Capture &capture, std::string &err
 
 CaptureWriter::~CaptureWriter() { Close(); }
 
-bool CaptureWriter::Open(const std::string &path, const std::string &writer, const std::string &port, int baud)
+bool CaptureWriter::Open(const std::string &path, const std::string &writer, const std::string &port, int baud,
+                         bool exclusive)
 {
-    file_ = fopen(path.c_str(), "w");
+    file_ = fopen(path.c_str(), exclusive ? "wx" : "w");
     if (!file_)
         return false;
     json h = {{"e", "header"}, {"format", 1}, {"writer", writer}, {"version", "1.0.0.1"},
@@ -311,6 +314,12 @@ void CaptureWriter::Line(int64_t t, int baud)
 {
     if (file_)
         Write(json({{"e", "line"}, {"t", t}, {"baud", baud}}).dump());
+}
+
+void CaptureWriter::Note(int64_t t, const std::string &text)
+{
+    if (file_)
+        Write(json({{"e", "note"}, {"t", t}, {"text", text}}).dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
 void CaptureWriter::Write(const std::string &line)

@@ -16,7 +16,7 @@ struct CaptureEvent {
     // DAMAGED: a line that could not be read, kept in its place so that the
     // exchange it touched can be marked (its reason in `reason`; its port
     // in `handle` when that much of it could be read)
-    enum Kind { HEADER, OPEN, CLOSE, CALL, TX, RX, TIMEOUT, RESULT, LINE, DAMAGED };
+    enum Kind { HEADER, OPEN, CLOSE, CALL, TX, RX, TIMEOUT, RESULT, LINE, NOTE, DAMAGED };
     Kind kind = HEADER;
     size_t line = 0;        // in the file, from 1
     int session = 0;        // counts the headers: each starts its own clock
@@ -33,7 +33,7 @@ struct CaptureEvent {
     int ack = -1, reply = -1, eot = -1;  // CALL: the time-outs it was given
     int ms = 0;             // TIMEOUT
     int64_t us = 0;         // RESULT: the call's duration
-    std::string reason;     // DAMAGED: why the line was skipped
+    std::string reason;     // DAMAGED: why the line was skipped; NOTE: what a tool said
 };
 
 struct Capture {
@@ -63,13 +63,16 @@ bool ReadCaptureFile(const std::string &path, Capture &capture, std::string &err
 class CaptureWriter {
 public:
     ~CaptureWriter();
-    // Creates (or replaces) `path` and writes the header: false with errno.
-    bool Open(const std::string &path, const std::string &writer, const std::string &port, int baud);
+    // Creates `path` and writes the header: false with errno. An existing
+    // file is replaced, or with `exclusive` refused (EEXIST).
+    bool Open(const std::string &path, const std::string &writer, const std::string &port, int baud,
+              bool exclusive = false);
     bool IsOpen() const { return file_ != nullptr; }
     void Bytes_(CaptureEvent::Kind direction, int64_t t, const Bytes &bytes);
     void Tx(int64_t t, const Bytes &bytes) { Bytes_(CaptureEvent::TX, t, bytes); }
     void Rx(int64_t t, const Bytes &bytes) { Bytes_(CaptureEvent::RX, t, bytes); }
     void Line(int64_t t, int baud);  // the rate changed
+    void Note(int64_t t, const std::string &text);  // something the tool says about the recording
     void Close();
 
 private:

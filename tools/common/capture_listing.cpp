@@ -85,6 +85,9 @@ std::vector<std::string> ListCapture(const Capture &capture)
             out.push_back(Line(s, "result", Printable(e.fn) + ": " + Result(e.rc) + " in " + took + " ms" + where));
             break;
         }
+        case CaptureEvent::NOTE:
+            out.push_back(Line(s, "note", Printable(e.reason) + where));
+            break;
         case CaptureEvent::LINE:
             out.push_back(Line(s, "line", "the host set " + std::to_string(e.baud) + " baud" + where));
             break;
