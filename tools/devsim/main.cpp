@@ -162,6 +162,7 @@ int main(int argc, char **argv)
         return fprintf(stderr, "devsim: cannot write %s\n", recordPath.c_str()), 1;
     const int64_t t0 = NowUs();
     int64_t orphanCheckAt = t0;
+    int closes = WatchCloses(pty);
     std::vector<Output> queue;
     while (!g_stop) {
         if (NowUs() >= orphanCheckAt) {
@@ -174,8 +175,14 @@ int main(int argc, char **argv)
         if (!queue.empty())
             wait = std::max<int64_t>(0, std::min<int64_t>(queue.front().at - NowUs(), 200000));
         timespec timeout = {static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
-        pollfd p = {pty.master, POLLIN, 0};
-        int r = ppoll(&p, 1, &timeout, nullptr);
+        pollfd fds[2] = {{pty.master, POLLIN, 0}, {closes, POLLIN, 0}};
+        int r = ppoll(fds, closes >= 0 ? 2 : 1, &timeout, nullptr);
+        if (r > 0 && closes >= 0 && (fds[1].revents & POLLIN)) {
+            // a host closed the line, or died: its exclusive mode goes now
+            ForgetCloses(closes);
+            ReleaseOrphanedExclusive(pty);
+        }
+        const pollfd &p = fds[0];
         if (r > 0 && (p.revents & POLLIN)) {
             unsigned char buf[4096];
             ssize_t n = read(pty.master, buf, sizeof buf);
@@ -227,6 +234,9 @@ int main(int argc, char **argv)
                     perror("devsim: pseudo-terminal");
                     return 1;
                 }
+                if (closes >= 0)
+                    close(closes);
+                closes = WatchCloses(pty);
                 printf("devsim: %s\n", pty.path.c_str());
                 fflush(stdout);
             }

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -35,6 +36,23 @@ void ReleaseOrphanedExclusive(const Pty &p)
         return;
     ioctl(p.slave, TIOCNXCL);
     flock(p.slave, LOCK_UN);
+}
+
+int WatchCloses(const Pty &p)
+{
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch >= 0 && inotify_add_watch(watch, p.path.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        close(watch);
+        return -1;
+    }
+    return watch;
+}
+
+void ForgetCloses(int watch)
+{
+    char events[4096];
+    while (watch >= 0 && read(watch, events, sizeof events) > 0) {
+    }
 }
 
 void ClosePty(Pty &p) { ClosePseudoTerminal(p); }

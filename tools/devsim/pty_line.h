@@ -16,6 +16,12 @@ void ClosePty(Pty &p);
 // only root could open it again: clears that mode when no live open holds
 // the line.
 void ReleaseOrphanedExclusive(const Pty &p);
+// A descriptor that becomes readable whenever a host closes the line (or
+// dies with it open), so that the exclusive mode it leaves is cleared at
+// once, before the next host opens: -1 when the system cannot watch it.
+// ForgetCloses reads what it says and readies it for the next.
+int WatchCloses(const Pty &p);
+void ForgetCloses(int watch);
 // The line settings the host has set, as "baud=9600 bits=8 parity=0 ...".
 std::string LineReport(int fd);
 
