@@ -15,7 +15,7 @@ for baud in 9600 115200; do
     for name in linux "linux, traced" reference; do
         lib=$([ "$name" = reference ] && echo reference || echo "$build/libvolmirax.so")
         trace=$([ "$name" = "linux, traced" ] && echo "$traces/trace.jsonl" || echo "")
-        VOLMIRAX_TRACE=$trace DEVSIM_ARGS="--pace $baud" bash "$here/../tools/devsim/run_native.sh" "$build" \
+        VOLMIRAX_TRACE=$trace DEVSIM_ARGS="--baud $baud --pace $baud" bash "$here/../tools/devsim/run_native.sh" "$build" \
             "$build/volmirax_bench" "$lib" @PORT@ --baud "$baud" --build "$name" --n "$n" >>"$out"
     done
 done

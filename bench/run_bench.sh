@@ -32,7 +32,7 @@ per=$(( (n + rounds - 1) / rounds ))
 run_build() {
     local build=$1 baud=$2 round=$3 load=${4:+, $4}
     local args=(--baud "$baud" --n "$per" --round "$round")
-    export DEVSIM_ARGS="--pace $baud"
+    export DEVSIM_ARGS="--baud $baud --pace $baud"
     case $build in
     linux | traced)
         local name=linux$load trace=

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 linux=$(readlink -f "$1") windows=$(readlink -f "$2")
 n=${3:-40} workload=${4:-SendCmd 993 B}
 baud=115200
-export DEVSIM_ARGS="--pace $baud"
+export DEVSIM_ARGS="--baud $baud --pace $baud"
 tmp=$(mktemp -d)
 trap '[ -n "${KEEP:-}" ] || rm -rf "$tmp"' EXIT
 data=$(awk -v w="$workload" -F'"' '$2 == w { print $3 }' bench/workloads.h | awk -F, '{ print $3 + 0 }')

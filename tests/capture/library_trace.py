@@ -27,7 +27,7 @@ def check(ok, name, detail=""):
 
 def simulator(name):
     link = os.path.join(folder, name)
-    proc = subprocess.Popen([devsim, "--link", link, "--on", "1=data=CARD 4711"],
+    proc = subprocess.Popen([devsim, "--link", link, "--pace", "0", "--on", "1=data=CARD 4711"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(50):
         if os.path.islink(link):

@@ -143,6 +143,21 @@ check "$(cmp -s "$tmp/recorded.txt" "$tmp/untraced.txt"; echo $?)" "$mode: a tra
 said=$(grep -ci "cannot write the trace" "$tmp/untraced.err" || true)
 check "$([ "$said" = 1 ] && echo 0 || echo 1)" "$mode: and it is said once" "$said times: $(head -c 300 "$tmp/untraced.err")"
 
+if [ "$mode" = wine ]; then
+    # a trace path that is a device (NUL), and a size limit that is not one:
+    # refused, said once each, every result as it was
+    sim ttyRP --replay "$tmp/lib.jsonl" >"$tmp/replay.out" 2>&1
+    ln -sfn "$tmp/ttyRP" "$WINEPREFIX/dosdevices/com7"
+    (cd "$build" && VOLMIRAX_TRACE=NUL VOLMIRAX_TRACE_MAX=inf WINEDEBUG=+debugstr wine capture_host.exe VOLMIRAX.dll 7) \
+        2>"$tmp/nul.err" | tr -d '\r' >"$tmp/nul.txt"
+    stop "$sim_pid"
+    said=$(grep -c "not a regular file" "$tmp/nul.err" || true)
+    limit=$(grep -c "VOLMIRAX_TRACE_MAX is not a size" "$tmp/nul.err" || true)
+    check "$(cmp -s "$tmp/recorded.txt" "$tmp/nul.txt" && [ "$said" = 1 ] && [ "$limit" = 1 ] && echo 0 || echo 1)" \
+        "$mode: a trace path that is a device (NUL) and a nonsense size limit are refused, said once, nothing changed" \
+        "$said and $limit times: $(grep -i volmirax "$tmp/nul.err" | head -c 400)"
+fi
+
 "$tool" trace "$tmp/lib.jsonl" >"$tmp/listing.txt"
 grep -q 'timeout   no acknowledgement within 300 ms' "$tmp/listing.txt" && grep -q 'abort echo' "$tmp/listing.txt" &&
     grep -q 'result    SendCmd: -116 ERR_BCC' "$tmp/listing.txt" && listed=0 || listed=1

@@ -74,6 +74,16 @@ int BaudOfSpeed(speed_t speed)
     }
 }
 
+bool IsLineRate(int baud)
+{
+    switch (baud) {
+#define VOLMIRAX_RATE_CASE(rate) case rate: return true;
+        VOLMIRAX_LINE_RATES(VOLMIRAX_RATE_CASE)
+#undef VOLMIRAX_RATE_CASE
+    default: return false;
+    }
+}
+
 bool ReplaceLink(const std::string &target, const std::string &link)
 {
     const std::string fresh = link + ".new";

@@ -84,14 +84,27 @@ void Device::Receive(const Bytes &bytes, int64_t arrived, std::vector<Output> &o
                 OnRequest(now, out);
             }
             break;
-        case HostSplitter::COMMAND: OnFrame(done, now, out); break;
+        case HostSplitter::COMMAND:
+            if (Garbled() && !(control && done.size() > 3 && done[2] == CONTROL_CODE)) {
+                HeardAsGarbage(done);
+                break;
+            }
+            OnFrame(done, now, out);
+            break;
         case HostSplitter::REQUEST:
-            if (answeredEarly_)
+            if (Garbled() && !inControl_)
+                HeardAsGarbage(done);
+            else if (answeredEarly_)
                 answeredEarly_ = false;
             else
                 OnRequest(now, out);
             break;
-        case HostSplitter::ABORT: OnAbort(now, out); break;
+        case HostSplitter::ABORT:
+            if (Garbled() && !inControl_)
+                HeardAsGarbage(done);
+            else
+                OnAbort(now, out);
+            break;
         case HostSplitter::NOISE:
             // noise from the host: dropped, but kept in the wire record
             if (!inControl_) {
@@ -102,6 +115,15 @@ void Device::Receive(const Bytes &bytes, int64_t arrived, std::vector<Output> &o
         case HostSplitter::OVERLONG: break;  // a frame that never ended: dropped
         }
     }
+}
+
+void Device::HeardAsGarbage(const Bytes &bytes)
+{
+    inControl_ = false;
+    cmd_.clear();
+    wire.insert(wire.end(), bytes.begin(), bytes.end());
+    notes.push_back("heard as garbage, not answered: the host's line is at " + std::to_string(hostBaud) +
+                    " baud, the device's at " + std::to_string(lineBaud));
 }
 
 void Device::OnFrame(const Bytes &frame, int64_t now, std::vector<Output> &out)

@@ -58,6 +58,14 @@ public:
     Behaviour fallback;                             // for every other code
     bool control = false;    // command code '~' talks to the simulator itself
     int paceBaud = 0;        // when set, bytes go out at this line rate
+    // The device's own line rate (0: it hears a host at any rate), and the
+    // rate the host has set on its end, read before each Receive (0 when it
+    // cannot be read). A host at another rate is heard as garbage: nothing
+    // it sends is answered, and the trace says why. The control channel is
+    // the simulator's own and is always heard.
+    int lineBaud = 9600;
+    int hostBaud = 0;
+    bool Garbled() const { return lineBaud > 0 && hostBaud > 0 && hostBaud != lineBaud; }
 
     // Keeps the behaviours as they are now for the "reset" control.
     void KeepAsStart()
@@ -95,6 +103,7 @@ private:
 
     const Behaviour &For(unsigned char code) const;
     void OnFrame(const Bytes &frame, int64_t now, std::vector<Output> &out);
+    void HeardAsGarbage(const Bytes &bytes);
     void OnRequest(int64_t now, std::vector<Output> &out);
     void OnAbort(int64_t now, std::vector<Output> &out);
     void Emit(std::vector<Output> &out, int64_t at, const Bytes &bytes, int gap = 0, bool hangup = false);

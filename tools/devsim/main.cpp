@@ -52,12 +52,34 @@ void Trace(FILE *f, int64_t t0, const char *dir, const Bytes &b, const std::stri
     fflush(f);
 }
 
+// A line rate of the list the library and the tap know ("0" too, when
+// `zero` allows it).
+bool Rate(const std::string &text, int &out, bool zero)
+{
+    char *end = nullptr;
+    const long v = strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != 0 || v < 0 || v > 4000000 || (v == 0 ? !zero : !IsLineRate((int)v)))
+        return false;
+    out = (int)v;
+    return true;
+}
+
+// The rate the host has set on its end of the line (0 when unreadable).
+int HostBaud(int slave)
+{
+    termios t;
+    return tcgetattr(slave, &t) == 0 ? BaudOfSpeed(cfgetospeed(&t)) : 0;
+}
+
 int Usage()
 {
     fprintf(stderr,
-            "usage: devsim [--link PATH] [--trace[=FILE]] [--control] [--pace BAUD]\n"
+            "usage: devsim [--link PATH] [--trace[=FILE]] [--control] [--baud BAUD|any] [--pace BAUD|0]\n"
             "              [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR] [--record FILE]\n"
             "       devsim [--link PATH] [--trace[=FILE]] --replay FILE [--loose] [--allow-prefix]\n"
+            "--baud: the device's line rate (default 9600); a host at another rate is heard as\n"
+            "  garbage and not answered ('any': heard at every rate). --pace: bytes go out no\n"
+            "  faster than this rate (default: the device's rate; 0: as fast as they come).\n"
             "BEHAVIOUR: comma-separated words, for one command code (--on) or all others (--default):\n"
             "  ok            answer correctly (and forget the words before it)\n"
             "  silent        no acknowledgement, no reply; the abort is echoed\n"
@@ -91,7 +113,7 @@ int main(int argc, char **argv)
     Device device;
     device.behaviours['<'].data = {'V', 'O', 'L', 'M', 'I', 'R', 'A', 'X', '-', 'S', 'I', 'M', ' ', '1', '.', '0'};
     std::string link, recordPath, replayPath;
-    bool loose = false, allowPrefix = false;
+    bool loose = false, allowPrefix = false, paceGiven = false;
     FILE *trace = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -117,7 +139,15 @@ int main(int argc, char **argv)
         } else if (a == "--control") {
             device.control = true;
         } else if (a == "--pace" && i + 1 < argc) {
-            device.paceBaud = atoi(next.c_str());
+            if (!Rate(next, device.paceBaud, true))
+                return fprintf(stderr, "devsim: --pace takes a line rate or 0, not '%s'\n", next.c_str()), 2;
+            paceGiven = true;
+            ++i;
+        } else if (a == "--baud" && i + 1 < argc) {
+            if (next == "any")
+                device.lineBaud = 0;
+            else if (!Rate(next, device.lineBaud, false))
+                return fprintf(stderr, "devsim: --baud takes a line rate or 'any', not '%s'\n", next.c_str()), 2;
             ++i;
         } else if (a == "--default" && i + 1 < argc) {
             if (!ApplyBehaviour(next, device.fallback, error))
@@ -133,6 +163,9 @@ int main(int argc, char **argv)
         }
     }
 
+    // the device's line is paced at its own rate unless told otherwise
+    if (!paceGiven)
+        device.paceBaud = device.lineBaud;
     device.KeepAsStart();
     Replay replay;
     if (!replayPath.empty()) {
@@ -158,7 +191,7 @@ int main(int argc, char **argv)
     fflush(stdout);
 
     CaptureWriter record;
-    if (!recordPath.empty() && !record.Open(recordPath, "devsim", link.empty() ? pty.path : link, 9600))
+    if (!recordPath.empty() && !record.Open(recordPath, "devsim", link.empty() ? pty.path : link, device.lineBaud))
         return fprintf(stderr, "devsim: cannot write %s\n", recordPath.c_str()), 1;
     const int64_t t0 = NowUs();
     int64_t orphanCheckAt = t0;
@@ -199,6 +232,7 @@ int main(int argc, char **argv)
                 // the simulator's own traffic is left out of the trace
                 const bool wasControl = device.InControl();
                 device.lineReport = LineReport(pty.slave);
+                device.hostBaud = HostBaud(pty.slave);
                 device.Receive(in, NowUs(), queue);
                 if (!wasControl && !device.InControl()) {
                     record.Tx(NowUs() - t0, in);

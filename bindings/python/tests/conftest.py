@@ -33,7 +33,7 @@ def _simulator():
         pytest.skip("DEVSIM is not set")
     folder = tempfile.mkdtemp(prefix="volmirax-py.")
     link = os.path.join(folder, "ttyVMX")
-    args = [devsim, "--link", link, "--control"]
+    args = [devsim, "--link", link, "--control", "--pace", "0"]
     for b in BEHAVIOURS:
         args += ["--on", b]
     sim = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -16,4 +16,12 @@ inline bool IsCommHandle(HANDLE handle)
     return false;
 }
 
+// After a failed call on a port: whether the failure is the system's "bad
+// handle" (the handle was closed under the call), as opposed to a line
+// that failed (hung up, a driver error).
+inline bool ClosedUnderTheCall()
+{
+    return GetLastError() == ERROR_INVALID_HANDLE;
+}
+
 #endif

@@ -21,7 +21,7 @@ int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
 {
     DWORD read = 0;
     if (!ReadFile(port, buffer, count, &read, NULL))
-        return IsCommHandle(port) ? ERR_READ : ERR_WRITE;
+        return ClosedUnderTheCall() ? ERR_WRITE : ERR_READ;
     return read < count ? ERR_READ_SHORT : 0;
 }
 
@@ -30,9 +30,10 @@ int PendingBytes(HANDLE port)
     DWORD errors = 0;
     COMSTAT stat;
     // The call also clears the driver's pending line errors, which are of
-    // no interest here. A handle closed under the call ends it.
+    // no interest here. A handle closed under the call ends it; a line
+    // that fails otherwise (hung up) is left to the wait's time-out.
     if (!ClearCommError(port, &errors, &stat))
-        return IsCommHandle(port) ? 0 : ERR_WRITE;
+        return ClosedUnderTheCall() ? ERR_WRITE : 0;
     return stat.cbInQue < INT32_MAX ? (int)stat.cbInQue : INT32_MAX;
 }
 

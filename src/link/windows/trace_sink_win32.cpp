@@ -23,10 +23,11 @@ long long g_maxBytes;
 long long g_size;
 LARGE_INTEGER g_start, g_frequency;
 
-void Say(const char *what, DWORD error)
+// "VOLMIRAX: <what> PATH (error N)<then>", said once.
+void Say(const char *what, DWORD error, const char *then)
 {
-    char message[MAX_PATH + 160];
-    snprintf(message, sizeof message, "VOLMIRAX: %s %s (error %u)\n", what, g_path, (unsigned)error);
+    char message[MAX_PATH + 200];
+    snprintf(message, sizeof message, "VOLMIRAX: %s %s (error %u)%s\n", what, g_path, (unsigned)error, then);
     OutputDebugStringA(message);
 }
 
@@ -61,13 +62,13 @@ int OpenFile()
     g_file = CreateFileA(g_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (g_file == INVALID_HANDLE_VALUE) {
-        Say("the trace is off: it cannot be written to", GetLastError());
+        Say("cannot write the trace to", GetLastError(), "; the trace is off");
         return 0;
     }
     if (!IsPlainFile(g_file)) {
         CloseHandle(g_file);
         g_file = INVALID_HANDLE_VALUE;
-        Say("the trace's path is not a regular file, the trace is off:", ERROR_BAD_PATHNAME);
+        Say("cannot write the trace to", ERROR_BAD_PATHNAME, ": not a regular file (a pipe, a device or a link); the trace is off");
         return 0;
     }
     g_torn = 0;
@@ -95,7 +96,8 @@ BOOL CALLBACK Start(PINIT_ONCE, PVOID parameter, PVOID *)
     int refused = maxLength >= sizeof max;
     g_maxBytes = TraceLimitBytes(maxLength > 0 && maxLength < sizeof max ? max : 0, &refused);
     if (refused || maxLength >= sizeof max)
-        Say("VOLMIRAX_TRACE_MAX is not a size in megabytes; the trace keeps 32 MB:", ERROR_INVALID_DATA);
+        Say("VOLMIRAX_TRACE_MAX is not a size in megabytes (more than 0, at most 1048576) for", ERROR_INVALID_DATA,
+            "; the trace keeps 32 MB");
     QueryPerformanceFrequency(&g_frequency);
     QueryPerformanceCounter(&g_start);
     OpenFile();
@@ -125,7 +127,7 @@ void TraceSinkWrite(const char *lines, unsigned length)
         if (MoveFileExA(g_path, older, MOVEFILE_REPLACE_EXISTING))
             OpenFile();
         else
-            Say("cannot move the trace to PATH.1; the trace stops at its limit:", GetLastError());
+            Say("cannot move to PATH.1 the trace", GetLastError(), "; the trace stops at its limit");
     }
     if (g_file != INVALID_HANDLE_VALUE)
         WriteAll(lines, length);
