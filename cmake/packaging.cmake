@@ -6,7 +6,11 @@
 # every platform, and on Linux the three Debian packages (CPack's DEB
 # generator, dependencies found by dpkg-shlibdeps and from the parts).
 include(GNUInstallDirs)
-install(FILES README.md LICENSE docs/reference.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)
+install(FILES README.md docs/reference.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)
+if(WIN32)
+    # on Linux every package carries the licence as its copyright file
+    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)
+endif()
 
 if(NOT WIN32)
     # Debian's own files for each package: the licence as a copyright file,
@@ -72,10 +76,11 @@ exports and results as VOLMIRAX.dll on Windows.
 
 This package holds the shared library.")
     set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-    # the library cache by trigger, as Debian does today; the scripts that
-    # CPack would otherwise write call ldconfig themselves
+    # the library cache by trigger, as Debian does today (CPack writes no
+    # ldconfig scripts for a library in the multiarch folder), and the
+    # library's symbols with the version that brought each
     set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/triggers
-        ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
+        ${PROJECT_SOURCE_DIR}/packaging/debian/symbols)
     set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
     set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvolmirax-dev)
     set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

@@ -76,9 +76,34 @@ for preset in windows-x86 windows-x64; do
 done
 
 echo "building linux"
-# no build folder in the tools' run path: it would change their build ID
-build linux -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON
-(cd "$work/linux" && cpack -G DEB >/dev/null)
+# Debian's hardening flags (fortified functions, stack protector, full
+# RELRO with immediate binding), no compiler ident in the binaries; no
+# build folder in the tools' run path: it would change their build ID
+flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+# the packages' binaries stripped of the toolchain's notes as well
+printf '#!/bin/sh\nexec strip --remove-section=.comment --remove-section=.note "$@"\n' >"$work/strip"
+chmod +x "$work/strip"
+build linux -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON -DCMAKE_STRIP="$work/strip" \
+    -DCMAKE_C_FLAGS="$(flags CPPFLAGS) $(flags CFLAGS) -fno-ident" \
+    -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS) -fno-ident" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)"
+# the packages' dependencies never come from a copy of this library that
+# is installed on the building machine (dpkg-shlibdeps would read its
+# shlibs and add it a second time): the release's own packages are
+# excluded from what it finds
+shim=$(mktemp -d)
+printf '#!/bin/sh\nexec /usr/bin/dpkg-shlibdeps -xlibvolmirax1 "$@"\n' >"$shim/dpkg-shlibdeps"
+chmod +x "$shim/dpkg-shlibdeps"
+(cd "$work/linux" && PATH=$shim:$PATH cpack -G DEB >/dev/null)
+rm -rf "$shim"
+# CPack adds maintainer scripts that call ldconfig to a library package;
+# the package's trigger does that, as Debian wants: they are taken out
+# (the times are clamped to SOURCE_DATE_EPOCH, so the bytes stay the same)
+unpacked=$(mktemp -d)
+dpkg-deb -R "$work"/linux/libvolmirax1_*.deb "$unpacked/p"
+rm -f "$unpacked/p/DEBIAN/postinst" "$unpacked/p/DEBIAN/postrm"
+dpkg-deb --root-owner-group -Zxz -b "$unpacked/p" "$work"/linux/libvolmirax1_*.deb >/dev/null
+rm -rf "$unpacked"
 cp "$work"/linux/*.deb "$out/"
 
 echo "building the wheels"

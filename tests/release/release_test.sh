@@ -3,7 +3,10 @@
 # folders at two different times, gives byte-identical DLLs (both), Linux
 # library, tools, zips, packages and wheels; the Debian packages pass
 # lintian with no error and their tool drives the simulator from the
-# unpacked tree; the Linux wheel installed in a fresh virtual environment
+# unpacked tree (the second build is made with the first one's library
+# installed: a release never depends on what the building machine has);
+# lintian's pedantic and informational tags are only those the README
+# justifies; the Linux wheel installed in a fresh virtual environment
 # drives the simulator with the library it carries; each Windows wheel
 # carries a DLL of its machine type.
 #   release_test.sh        (builds the committed state, HEAD)
@@ -11,7 +14,9 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 tmp=$(mktemp -d /tmp/volmirax-release.XXXXXX)
 sim=
-trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$tmp"' EXIT
+installed=
+uninstall() { [ -n "$installed" ] && dpkg -r libvolmirax1 >/dev/null 2>&1; installed=; }
+trap '[ -n "$sim" ] && kill $sim 2>/dev/null; uninstall; rm -rf "$tmp"' EXIT
 failures=0 passes=0
 check() {
     if [ "$1" = 0 ]; then echo "ok - $2"; passes=$((passes + 1)); else echo "not ok - $2${3:+: $3}"; failures=$((failures + 1)); fi
@@ -27,7 +32,14 @@ for side in "$one" "$two"; do
     mkdir -p "$side/x"
     for z in "$side"/dist/*.zip; do (cd "$side/x" && unzip -q "$z"); done
     for d in "$side"/dist/*.deb; do dpkg-deb -x "$d" "$side/x/deb"; done
+    # the second build with the first one's library installed, as after a
+    # user installed the release and rebuilt it to check it
+    if [ "$side" = "$one" ] && [ "$(id -u)" = 0 ] && ! dpkg -s libvolmirax1 >/dev/null 2>&1; then
+        dpkg -i "$side"/dist/libvolmirax1_*.deb >/dev/null && installed=1
+    fi
 done
+check "$([ -n "$installed" ] && echo 0 || echo 1)" "the second build ran with the release's library installed"
+uninstall
 for f in volmirax-1.0.0.1-win32/bin/VOLMIRAX.dll volmirax-1.0.0.1-win64/bin/VOLMIRAX.dll \
          volmirax-1.0.0.1-win32/bin/volmirax.exe volmirax-1.0.0.1-win64/bin/volmirax.exe \
          deb/usr/lib/x86_64-linux-gnu/libvolmirax.so.1.0.0 deb/usr/bin/volmirax deb/usr/bin/devsim; do
@@ -42,12 +54,19 @@ dist=$one/dist
 lint=$(lintian --tag-display-limit 0 "$dist"/*.deb 2>&1 | grep -v 'root privileges' || true)
 check "$(grep -q '^E:' <<<"$lint" && echo 1 || echo 0)" "lintian reports no error on the packages" "$(grep '^E:' <<<"$lint" | tr '\n' ' ')"
 echo "$lint" | sed 's/^/# lintian: /'
+pedantic=$(lintian --pedantic -I --tag-display-limit 0 "$dist"/*.deb 2>&1 | grep -v 'root privileges' | grep '^[EWIP]:' || true)
+check "$([ -z "$pedantic" ] && echo 0 || echo 1)" "lintian --pedantic -I has nothing to say" "$(tr '\n' ' ' <<<"$pedantic")"
+check "$(dpkg-deb --ctrl-tarfile "$dist"/libvolmirax1_*.deb | tar -t | grep -qE 'postinst|postrm' && echo 1 || echo 0)" \
+    "libvolmirax1 has no maintainer scripts (its trigger runs ldconfig)"
 depends=$(dpkg-deb -f "$dist"/volmirax-tools_*.deb Depends)
+check "$([ "$(grep -o 'libvolmirax1' <<<"$depends" | wc -l)" = 1 ] && echo 0 || echo 1)" "volmirax-tools names libvolmirax1 once" "$depends"
 [[ "$depends" == *"libvolmirax1 (= 1.0.0.1)"* && "$depends" == *"libc6"* ]] && deps=0 || deps=1
 check $deps "volmirax-tools depends on libvolmirax1 and the C and C++ libraries (found by the generator)" "$depends"
 [ "$(dpkg-deb -f "$dist"/libvolmirax-dev_*.deb Depends)" = "libvolmirax1 (= 1.0.0.1)" ] && deps=0 || deps=1
 check $deps "libvolmirax-dev depends on libvolmirax1"
 root=$one/x/deb
+check "$(grep -qx 'prefix=/usr' "$root/usr/lib/x86_64-linux-gnu/pkgconfig/volmirax.pc" && echo 0 || echo 1)" \
+    "the packages' pkg-config file gives the plain installed paths"
 for page in volmirax devsim; do
     zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q '^\.TH' && man=0 || man=1
     check $man "volmirax-tools has the manual page of $page"
