@@ -188,12 +188,25 @@ void Device::OnRequest(int64_t now, std::vector<Output> &out)
     }
 }
 
+void Device::CancelPending(std::vector<Output> &out, int64_t now)
+{
+    out.erase(std::remove_if(out.begin(), out.end(), [&](const Output &o) { return !o.control && o.at > now; }),
+              out.end());
+    busyUntil_ = now;
+    for (const Output &o : out)
+        busyUntil_ = std::max(busyUntil_, o.at);
+}
+
 void Device::OnAbort(int64_t now, std::vector<Output> &out)
 {
     wire.insert(wire.end(), {DLE, EOT, CR});
     notes.push_back(Describe({DLE, EOT, CR}));
     if (lastFrameOrRequestAt >= 0)
         abortDelay = now - lastFrameOrRequestAt;
+    // The abort stops what the device was doing: an answer it had not
+    // begun to send is dropped, so that neither the echo nor the next
+    // exchange queues up behind a reply the host has given up on.
+    CancelPending(out, now);
     // The abort answers with the manners of the last real command.
     const Behaviour &b = For(lastCode_);
     cmd_.clear();

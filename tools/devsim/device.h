@@ -104,6 +104,8 @@ private:
     const Behaviour &For(unsigned char code) const;
     void OnFrame(const Bytes &frame, int64_t now, std::vector<Output> &out);
     void HeardAsGarbage(const Bytes &bytes);
+    // Drops what the device has scheduled but not begun to send.
+    void CancelPending(std::vector<Output> &out, int64_t now);
     void OnRequest(int64_t now, std::vector<Output> &out);
     void OnAbort(int64_t now, std::vector<Output> &out);
     void Emit(std::vector<Output> &out, int64_t at, const Bytes &bytes, int gap = 0, bool hangup = false);
