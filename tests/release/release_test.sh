@@ -15,7 +15,7 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 tmp=$(mktemp -d /tmp/volmirax-release.XXXXXX)
 sim=
 installed=
-uninstall() { [ -n "$installed" ] && dpkg -r libvolmirax1 >/dev/null 2>&1; installed=; }
+uninstall() { [ -n "$installed" ] && dpkg -P libvolmirax1 >/dev/null 2>&1; installed=; }
 trap '[ -n "$sim" ] && kill $sim 2>/dev/null; uninstall; rm -rf "$tmp"' EXIT
 failures=0 passes=0
 check() {
@@ -34,7 +34,8 @@ for side in "$one" "$two"; do
     for d in "$side"/dist/*.deb; do dpkg-deb -x "$d" "$side/x/deb"; done
     # the second build with the first one's library installed, as after a
     # user installed the release and rebuilt it to check it
-    if [ "$side" = "$one" ] && [ "$(id -u)" = 0 ] && ! dpkg -s libvolmirax1 >/dev/null 2>&1; then
+    if [ "$side" = "$one" ] && [ "$(id -u)" = 0 ] &&
+        [ "$(dpkg-query -W -f='${Status}' libvolmirax1 2>/dev/null)" != "install ok installed" ]; then
         dpkg -i "$side"/dist/libvolmirax1_*.deb >/dev/null && installed=1
     fi
 done
