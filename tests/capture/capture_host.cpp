@@ -69,8 +69,9 @@ int main(int argc, char **argv)
         {"split reply", [] { return Send({'1', (unsigned char)(alter ? '1' : '0'), 'x'}); }},
         {"bad block check", [] { return Send({'2', '0'}); }},
         {"negative reply", [] { return Send({'5', '0'}); }},
-        {"silent device", [] { return Send({'9', '0'}, 300, 300, 300); }},
-        {"abort", [] { return std::to_string(lib.SendEot(h, 300)); }},
+        // the echo comes at once; the generous wait is for a loaded machine
+        {"silent device", [] { return Send({'9', '0'}, 300, 300, 1500); }},
+        {"abort", [] { return std::to_string(lib.SendEot(h, 1500)); }},
         {"reset", [] { return std::to_string(lib.ReSet(h, '0', '1', '2', '3', '4', '5', '6', '7')); }},
     };
     for (size_t i = 0; i < calls.size(); ++i) {

@@ -33,6 +33,7 @@
 #include "capture.h"
 #include "clock.h"
 #include "device.h"
+#include "printable.h"
 #include "pty_line.h"
 #include "replay.h"
 #include "wire_model.h"
@@ -173,9 +174,9 @@ int main(int argc, char **argv)
         Capture capture;
         std::string error;
         if (!ReadCaptureFile(replayPath, capture, error) || !replay.Load(capture, loose, error))
-            return fprintf(stderr, "devsim: %s\n", error.c_str()), 2;
+            return fprintf(stderr, "devsim: %s\n", Printable(error).c_str()), 2;
         for (const std::string &s : capture.skipped)
-            fprintf(stderr, "devsim: %s: skipped %s\n", replayPath.c_str(), s.c_str());
+            fprintf(stderr, "devsim: %s: skipped %s\n", Printable(replayPath).c_str(), Printable(s).c_str());
     }
     // wake on time to the microsecond, so that a paced line keeps its rate;
     // ahead of the hosts on a busy machine where the system allows it (root)
