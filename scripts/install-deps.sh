@@ -10,11 +10,13 @@ packages=(cmake make g++ libgtest-dev file pkgconf
           mono-mcs mono-runtime nlohmann-json3-dev
           chromium python3-pil
           lintian dpkg-dev python3-build unzip
-          qemu-system-x86 busybox-static)
+          qemu-system-x86 busybox-static nodejs)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# npm comes with some builds of Node.js, and as its own package with Debian's
+command -v npm >/dev/null || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "installing: ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then
