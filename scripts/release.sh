@@ -106,13 +106,24 @@ dpkg-deb --root-owner-group -Zxz -b "$unpacked/p" "$work"/linux/libvolmirax1_*.d
 rm -rf "$unpacked"
 cp "$work"/linux/*.deb "$out/"
 
+# the wheels and the npm package carry the library stripped, as the package does
+"$work/strip" -o "$work/libvolmirax.so.1" "$work/linux/libvolmirax.so.1.0.0"
+
 echo "building the wheels"
-for wheel in "linux_x86_64 $work/linux/libvolmirax.so.1.0.0" "win32 $work/windows-x86/VOLMIRAX.dll" \
+for wheel in "linux_x86_64 $work/libvolmirax.so.1" "win32 $work/windows-x86/VOLMIRAX.dll" \
              "win_amd64 $work/windows-x64/VOLMIRAX.dll"; do
     bash bindings/python/make_wheel.sh ${wheel} "$out"
 done
 
-(cd "$out" && sha256sum -- *.zip *.deb *.whl >SHA256SUMS)
+echo "packing the Node.js package"
+bash bindings/node/pack.sh "$out" "linux-x64=$work/libvolmirax.so.1" \
+    "win32-ia32=$work/windows-x86/VOLMIRAX.dll" "win32-x64=$work/windows-x64/VOLMIRAX.dll"
+
+echo "packing the NuGet package"
+/usr/bin/python3 bindings/dotnet/make_nupkg.py "$out" "win-x86=$work/windows-x86/VOLMIRAX.dll" \
+    "win-x64=$work/windows-x64/VOLMIRAX.dll" "linux-x64=$work/libvolmirax.so.1"
+
+(cd "$out" && sha256sum -- *.zip *.deb *.whl *.tgz *.nupkg >SHA256SUMS)
 chmod 755 "$out"
 # into place: the earlier release (checked above to hold only its own
 # files) goes only once the new one is complete

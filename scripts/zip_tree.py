@@ -1,6 +1,7 @@
 """A zip of a folder that is the same bytes for the same files: entries in
-name order under one top folder, every time stamp SOURCE_DATE_EPOCH, modes
-kept (executables stay executable), no extra fields.
+name order under one top folder (none when TOP is empty), every time stamp
+SOURCE_DATE_EPOCH, modes kept (executables stay executable), no extra
+fields.
     python3 zip_tree.py FOLDER OUT.zip TOP"""
 
 import os
@@ -16,7 +17,8 @@ for root, dirs, names in os.walk(folder):
     files += [os.path.join(root, n) for n in names]
 with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
     for path in sorted(files, key=lambda p: os.path.relpath(p, folder)):
-        info = zipfile.ZipInfo(top + "/" + os.path.relpath(path, folder).replace(os.sep, "/"), date_time)
+        name = os.path.relpath(path, folder).replace(os.sep, "/")
+        info = zipfile.ZipInfo(top + "/" + name if top else name, date_time)
         info.compress_type = zipfile.ZIP_DEFLATED
         info.external_attr = (0o755 if os.access(path, os.X_OK) else 0o644) << 16
         info.create_system = 3

@@ -5,10 +5,10 @@
 # lintian with no error and their tool drives the simulator from the
 # unpacked tree (the second build is made with the first one's library
 # installed: a release never depends on what the building machine has);
-# lintian's pedantic and informational tags are only those the README
-# justifies; the Linux wheel installed in a fresh virtual environment
+# lintian --pedantic -I has nothing to say about them; the Linux wheel installed in a fresh virtual environment
 # drives the simulator with the library it carries; each Windows wheel
-# carries a DLL of its machine type.
+# carries a DLL of its machine type; so do the npm and NuGet packages, and
+# each drives the simulator once installed.
 #   release_test.sh        (builds the committed state, HEAD)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -105,5 +105,34 @@ PY
 )
     check "$([ "$machine" = "$2" ] && echo 0 || echo 1)" "the $1 wheel carries volmirax/VOLMIRAX.dll for machine 0x$2" "0x$machine"
 done
+# The npm package: the three libraries where the package looks, each
+# Windows DLL of its machine type; installed from the tarball into a fresh
+# folder, it drives the simulator with the library it carries.
+tgz=$(ls "$dist"/volmirax-*.tgz)
+mkdir "$tmp/npm" && tar -xzf "$tgz" -C "$tmp/npm"
+for w in "win32-ia32 14c" "win32-x64 8664"; do
+    set -- $w
+    machine=$(/usr/bin/python3 - "$tmp/npm/package/lib/$1/VOLMIRAX.dll" <<'PY'
+import struct, sys
+dll = open(sys.argv[1], "rb").read()
+pe = struct.unpack_from("<I", dll, 0x3C)[0]
+print(f"{struct.unpack_from('<H', dll, pe + 4)[0]:x}")
+PY
+)
+    check "$([ "$machine" = "$2" ] && echo 0 || echo 1)" "the npm package carries lib/$1/VOLMIRAX.dll for machine 0x$2" "0x$machine"
+done
+mkdir "$tmp/npm-app"
+out=$(cd "$tmp/npm-app" && npm init -y >/dev/null && npm install --no-audit --no-fund --loglevel=error "$tgz" >/dev/null &&
+      env -u LD_LIBRARY_PATH node -e "
+const { Port, libraryPath } = require('volmirax');
+const p = new Port(process.argv[1]);
+console.log(p.version().toString(), libraryPath());
+p.close();" "$tmp/ttyVMX" 2>&1) && rc=0 || rc=$?
+[ $rc = 0 ] && [[ "$out" == "VOLMIRAX-SIM 1.0 $tmp/npm-app/node_modules/volmirax/lib/linux-x64/libvolmirax.so.1" ]] && npm=0 || npm=1
+check $npm "the npm package, installed into a fresh folder, drives the simulator with the library it carries" "$out"
+# The NuGet package: its layout, and its library run from it.
+out=$(bash "$repo/bindings/dotnet/nupkg_test.sh" "$dist/Volmirax.1.0.0.1.nupkg" "$root/usr/bin/devsim" 2>&1) && rc=0 || rc=$?
+echo "$out" | grep -E '^(not )?ok' | sed 's/^/# /'
+check $rc "the NuGet package has NuGet's layout and its library drives the simulator" "$(grep '^not ok' <<<"$out" | tr '\n' ' ')"
 echo "release: $passes passed, $failures failed"
 [ "$failures" = 0 ]
