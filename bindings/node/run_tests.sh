@@ -14,4 +14,4 @@ mkdir "$tmp/app"
 cd "$tmp/app"
 npm init -y >/dev/null
 npm install --no-audit --no-fund --loglevel=error "$tmp"/volmirax-*.tgz >/dev/null
-DEVSIM=$devsim VOLMIRAX_HEADER_DIR=$include NODE_PATH=$tmp/app/node_modules node --test "$here/test/"
+DEVSIM=$devsim VOLMIRAX_HEADER_DIR=$include NODE_PATH=$tmp/app/node_modules node --expose-gc --test "$here/test/"

@@ -142,6 +142,19 @@ test('close during a call takes effect when the call returns', async () => {
   again.close();
 });
 
+test('a port that is garbage-collected is closed', async () => {
+  assert.ok(global.gc, 'run with --expose-gc');
+  (() => { new Port(line, { library }); })();  // opened and dropped
+  let reopened = null;
+  for (let i = 0; i < 50 && !reopened; i += 1) {
+    global.gc();
+    await new Promise((r) => setTimeout(r, 20));
+    try { reopened = new Port(line, { library }); } catch (e) { if (!(e instanceof OpenError)) throw e; }
+  }
+  assert.ok(reopened, 'the dropped port was never closed: the line stayed in use');
+  reopened.close();
+});
+
 test('a bad argument is a TypeError or RangeError, and nothing is sent', async () => {
   const port = new Port(line, { library });
   try {
