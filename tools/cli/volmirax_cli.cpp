@@ -85,7 +85,7 @@ struct Options {
 
 int Error(const std::string &message)
 {
-    fprintf(stderr, "volmirax: %s (try --help)\n", message.c_str());
+    fprintf(stderr, "volmirax: %s (try --help)\n", Printable(message).c_str());
     return 2;
 }
 
@@ -354,7 +354,7 @@ int WriteReport(const std::string &path, const std::string &output)
     const std::string page = ReportPage(path, capture);
     std::ofstream out(output, std::ios::binary);
     if (!out.write(page.data(), (std::streamsize)page.size()) || !out.flush()) {
-        fprintf(stderr, "volmirax: cannot write %s\n", output.c_str());
+        fprintf(stderr, "volmirax: cannot write %s\n", Printable(output).c_str());
         return 1;
     }
     printf("%s: %zu bytes\n", Printable(output).c_str(), page.size());

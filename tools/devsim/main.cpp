@@ -142,23 +142,23 @@ int main(int argc, char **argv)
             device.control = true;
         } else if (a == "--pace" && i + 1 < argc) {
             if (!Rate(next, device.paceBaud, true))
-                return fprintf(stderr, "devsim: --pace takes a line rate or 0, not '%s'\n", next.c_str()), 2;
+                return fprintf(stderr, "devsim: --pace takes a line rate or 0, not '%s'\n", Printable(next).c_str()), 2;
             paceGiven = true;
             ++i;
         } else if (a == "--baud" && i + 1 < argc) {
             if (next == "any")
                 device.lineBaud = 0;
             else if (!Rate(next, device.lineBaud, false))
-                return fprintf(stderr, "devsim: --baud takes a line rate or 'any', not '%s'\n", next.c_str()), 2;
+                return fprintf(stderr, "devsim: --baud takes a line rate or 'any', not '%s'\n", Printable(next).c_str()), 2;
             ++i;
         } else if (a == "--default" && i + 1 < argc) {
             if (!ApplyBehaviour(next, device.fallback, error))
-                return fprintf(stderr, "devsim: %s\n", error.c_str()), 2;
+                return fprintf(stderr, "devsim: %s\n", Printable(error).c_str()), 2;
             ++i;
         } else if (a == "--on" && i + 1 < argc && next.size() > 2 && next[1] == '=') {
             Behaviour &b = device.behaviours[static_cast<unsigned char>(next[0])];
             if (!ApplyBehaviour(next.substr(2), b, error))
-                return fprintf(stderr, "devsim: %s\n", error.c_str()), 2;
+                return fprintf(stderr, "devsim: %s\n", Printable(error).c_str()), 2;
             ++i;
         } else {
             return Usage();
@@ -196,7 +196,7 @@ int main(int argc, char **argv)
 
     CaptureWriter record;
     if (!recordPath.empty() && !record.Open(recordPath, "devsim", link.empty() ? pty.path : link, device.lineBaud))
-        return fprintf(stderr, "devsim: cannot write %s\n", recordPath.c_str()), 1;
+        return fprintf(stderr, "devsim: cannot write %s\n", Printable(recordPath).c_str()), 1;
     const int64_t t0 = NowUs();
     int64_t orphanCheckAt = t0;
     int closes = WatchCloses(pty);
