@@ -63,6 +63,27 @@ struct Pty {
     }
 };
 
+// Two threads open the process's first ports at the same moment: the trace
+// starts once, its header named after one of them, without a race.
+void FirstOpensAtOnce()
+{
+    Pty a, b;
+    std::atomic<int> ready{0};
+    HANDLE ha = 0, hb = 0;
+    auto open = [&](const Pty &p, HANDLE &h) {
+        ++ready;
+        while (ready < 2) {
+        }
+        h = OpenCommPath(p.slave.c_str(), 9600);
+    };
+    std::thread ta(open, std::cref(a), std::ref(ha)), tb(open, std::cref(b), std::ref(hb));
+    ta.join();
+    tb.join();
+    Expect(ha != 0 && hb != 0, "both first ports open");
+    CloseComm(&ha);
+    CloseComm(&hb);
+}
+
 // A long command stalls in its write on a line nobody reads; another thread
 // closes the port and opens a second one, which takes the first one's place
 // in the table and, with the old code, its descriptor number.
@@ -145,6 +166,7 @@ void CallsAndClosesOnManyThreads()
 
 int main()
 {
+    FirstOpensAtOnce();  // first: the trace starts with the process's first open
     StalledWriteNeverReachesThePortOpenedInItsPlace();
     CallsAndClosesOnManyThreads();
     if (g_failures == 0)
