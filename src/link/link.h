@@ -41,7 +41,7 @@ uint32_t TickCount(void);
 // took off the queue and must give back; nothing on Linux). Null when a
 // wait begins; EndIdle releases it.
 struct IdleState {
-    void *kept;
+    void *held;
 };
 
 // What a wait does between two looks at the input queue. On Windows it

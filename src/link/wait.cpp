@@ -4,7 +4,7 @@ void BeginWait(Wait *w, HANDLE port, int32_t timeoutMs)
 {
     w->port = port;
     w->deadline = DeadlineIn(timeoutMs);
-    w->idle.kept = 0;
+    w->idle.held = 0;
 }
 
 int WaitPass(Wait *w, unsigned pendingSeen)

@@ -1,6 +1,6 @@
 // Where the trace's lines go: what a platform provides to trace.cpp
-// (link/windows/trace_sink_win32.cpp, link/posix/trace_sink_posix.cpp; the
-// unit tests and the fuzzer keep the lines in memory).
+// (trace_sink_win32.cpp or trace_sink_posix.cpp beside it, chosen by the
+// build; the unit tests and the fuzzer keep the lines in memory).
 #ifndef VOLMIRAX_TRACE_SINK_H
 #define VOLMIRAX_TRACE_SINK_H
 

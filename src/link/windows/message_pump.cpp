@@ -25,9 +25,9 @@ HeldMessages *Resize(HeldMessages *held, unsigned capacity)
 // The wait's record, made when it needs one; null when there is no memory.
 HeldMessages *Record(IdleState *state)
 {
-    if (state->kept == 0)
-        state->kept = Resize(0, HELD_MESSAGES_FIRST);
-    return (HeldMessages *)state->kept;
+    if (state->held == 0)
+        state->held = Resize(0, HELD_MESSAGES_FIRST);
+    return (HeldMessages *)state->held;
 }
 
 // The record with room for one more message; null when HELD_MESSAGES_MAX
@@ -43,7 +43,7 @@ HeldMessages *RoomForOne(IdleState *state)
     const unsigned capacity = held->capacity * 2 < limit ? held->capacity * 2 : limit;
     HeldMessages *grown = Resize(held, capacity);
     if (grown != 0)
-        state->kept = grown;
+        state->held = grown;
     return grown;
 }
 
@@ -105,7 +105,7 @@ void PumpMessages(IdleState *state)
 
 void ReturnHeldMessages(IdleState *state)
 {
-    HeldMessages *held = (HeldMessages *)state->kept;
+    HeldMessages *held = (HeldMessages *)state->held;
     if (held == 0)
         return;
     if (held->count > 0) {
@@ -115,7 +115,7 @@ void ReturnHeldMessages(IdleState *state)
         QueuedMessage m;
         while (TakeThreadMessage(&m) && Handle(m, state)) {
         }
-        held = (HeldMessages *)state->kept;
+        held = (HeldMessages *)state->held;
     }
     // A post that fails (the queue at the system's limit) loses that
     // message: there is nowhere else to put it once the call returns.
@@ -124,5 +124,5 @@ void ReturnHeldMessages(IdleState *state)
     if (held->quitPending)
         PostQuit(held->quitCode);
     free(held);
-    state->kept = 0;
+    state->held = 0;
 }

@@ -25,7 +25,7 @@
 
 #include "link/link.h"
 
-// One pass; what it keeps goes into state->kept (a HeldMessages record).
+// One pass; what it holds back goes into state->held (a HeldMessages record).
 void PumpMessages(IdleState *state);
 
 // When the wait kept messages: takes the thread's messages still queued
