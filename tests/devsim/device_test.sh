@@ -1,9 +1,12 @@
 #!/bin/bash
-# The simulator hears the rate the host set: a host at the device's rate is
-# answered, one at another rate is heard as garbage (not answered, and the
-# trace says why), `--baud any` hears every rate as before; bytes go out at
-# the device's rate unless told otherwise.
-#   line_rate.sh DEVSIM VOLMIRAX_TOOL
+# The simulated device behaves as a real one. It hears the rate the host
+# set: a host at the device's rate is answered, one at another rate is
+# heard as garbage (not answered, and the trace says why), `--baud any`
+# hears every rate as before; bytes go out at the device's rate unless told
+# otherwise. The abort stops it: a reply it had not begun to send when the
+# host gave up is dropped, so that the echo comes at once and the next
+# exchange does not queue up behind the stale reply.
+#   device_test.sh DEVSIM VOLMIRAX_TOOL
 set -uo pipefail
 devsim=$1 tool=$2
 here=$(cd "$(dirname "$0")" && pwd)
@@ -53,5 +56,18 @@ check $([ $unpaced -lt $paced ] && echo 0 || echo 1) "--pace 0 takes the pace of
 
 out=$("$devsim" --baud 12345 2>&1); rc=$?
 check $([ $rc = 2 ] && grep -q "line rate" <<<"$out" && echo 0 || echo 1) "a rate that is not a line rate is refused" "$out"
+
+# the abort
+start_devsim "$devsim" --trace="$tmp/sim.log" --on '3=replydelay=1500' >/dev/null 2>&1
+# the host gives up on the reply after 300 ms and sends the abort
+out=$("$tool" --device "$tmp/ttyVMX" --ack 300 --reply 300 --eot 500 --json send 33 30)
+grep -q '"result": -111' <<<"$out"
+check $? "a reply later than the host waits: ERR_REPLY_TIMEOUT" "$out"
+grep -q "dev>host  10 04 0D" "$tmp/sim.log" && ! grep -q "positive reply" "$tmp/sim.log"
+check $? "the abort is echoed and the reply the host gave up on is never sent" "$(tail -3 "$tmp/sim.log" | tr '\n' ' ')"
+# the next exchange at once, with short time-outs: nothing stale in its way
+out=$("$tool" --device "$tmp/ttyVMX" --ack 300 --reply 300 --eot 500 --json send 31 30)
+grep -q '"result": 0' <<<"$out"
+check $? "the next exchange is answered in time" "$out"
 echo "$failures failed"
 [ $failures = 0 ]
