@@ -5,6 +5,6 @@
 extern "C" int WINAPI EjectCard(HANDLE hPort, int pm)
 {
     const unsigned char cmd[2] = {'3', (unsigned char)pm};
-    return TracedExchange("EjectCard", hPort, cmd, sizeof cmd, 0, 0, COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT,
-                          COMMAND_EOT_TIMEOUT);
+    const Exchange x = {cmd, sizeof cmd, 0, 0, COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT, COMMAND_EOT_TIMEOUT};
+    return ExchangeCall("EjectCard", hPort, &x, RunExchange);
 }

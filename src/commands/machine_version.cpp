@@ -9,17 +9,22 @@ namespace {
 
 const unsigned char kVersionCommand[2] = {'<', '0'};
 
-int QueryVersion(HANDLE hPort, unsigned char *version, TraceRecord *trace)
+// `asked->replyData` is the caller's version buffer; the exchange itself
+// reads into a buffer large enough for any reply, so a long one cannot run
+// over the caller's.
+int QueryVersion(Call *c, const Exchange *asked)
 {
-    if (hPort == 0)
+    unsigned char *version = asked->replyData;
+    if (c->port == 0)
         return ERR_NO_PORT;
     if (version == 0)
         return ERR_ARGUMENT;
-    // Large enough for any reply, so a long one cannot run over it.
     unsigned char data[VOLMIRAX_MAX_REPLY_DATA];
     unsigned int length = 0;
-    int rc = RunExchange(hPort, kVersionCommand, sizeof kVersionCommand, data, &length, COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT,
-                         COMMAND_EOT_TIMEOUT, trace);
+    Exchange x = *asked;
+    x.replyData = data;
+    x.replyLen = &length;
+    const int rc = RunExchange(c, &x);
     // A negative reply with status "00" also yields 0 and counts as success.
     if (rc != 0)
         return rc;
@@ -36,9 +41,7 @@ int QueryVersion(HANDLE hPort, unsigned char *version, TraceRecord *trace)
 
 extern "C" int WINAPI GetMachineVersion(HANDLE hPort, unsigned char *version)
 {
-    TraceRecord record;
-    TraceRecord *trace = TraceBegin(&record, "GetMachineVersion", hPort);
-    TraceExchange(trace, kVersionCommand, sizeof kVersionCommand, COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT, COMMAND_EOT_TIMEOUT,
-                  version != 0, 0);
-    return TraceEnd(trace, QueryVersion(hPort, version, trace));
+    const Exchange x = {kVersionCommand, sizeof kVersionCommand, version, 0,
+                        COMMAND_ACK_TIMEOUT, COMMAND_REPLY_TIMEOUT, COMMAND_EOT_TIMEOUT};
+    return ExchangeCall("GetMachineVersion", hPort, &x, QueryVersion);
 }

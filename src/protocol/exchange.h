@@ -1,21 +1,29 @@
-// The two exchanges behind the exports, with the trace record of the export
-// call they run in (null when the trace is off): the command exchange
-// (SendCmd and the device commands) and the abort exchange (SendEot, and
-// SendCmd after a time-out).
+// The two exchanges behind the exports, run in an export call (call.h):
+// the command exchange (SendCmd and the device commands) and the abort
+// exchange (SendEot, and SendCmd after a time-out).
 #ifndef VOLMIRAX_EXCHANGE_H
 #define VOLMIRAX_EXCHANGE_H
 
-#include "trace/trace.h"
+#include "protocol/call.h"
 #include "volmirax.h"
 
-int RunExchange(HANDLE port, const unsigned char *cmd, unsigned cmdLen, unsigned char *replyData,
-                unsigned *replyLen, int ackTimeout, int replyTimeout, int eotTimeout, TraceRecord *trace);
+// A command exchange as its caller gives it.
+struct Exchange {
+    const unsigned char *cmd;
+    unsigned cmdLen;
+    unsigned char *replyData;
+    unsigned *replyLen;
+    int ackTimeout, replyTimeout, eotTimeout;
+};
 
-int RunAbort(HANDLE port, int eotTimeout, TraceRecord *trace);
+int RunExchange(Call *c, const Exchange *x);
 
-// The command exchange as an export call of its own: traced under
-// `function` when the trace is on.
-int TracedExchange(const char *function, HANDLE port, const unsigned char *cmd, unsigned cmdLen,
-                   unsigned char *replyData, unsigned *replyLen, int ackTimeout, int replyTimeout, int eotTimeout);
+int RunAbort(Call *c, int eotTimeout);
+
+// The command exchange as one export call named `function`: the caller's
+// arguments `x` recorded, `steps` run (RunExchange, or a command's own
+// steps around it), the result recorded.
+typedef int (*ExchangeSteps)(Call *c, const Exchange *x);
+int ExchangeCall(const char *function, HANDLE port, const Exchange *x, ExchangeSteps steps);
 
 #endif

@@ -10,49 +10,44 @@
 namespace {
 
 // Sends the command frame, built in memory that lives only for the write.
-int WriteCommandFrame(HANDLE port, const unsigned char *cmd, unsigned cmdLen, TraceRecord *trace)
+int WriteCommandFrame(Call *c, const unsigned char *cmd, unsigned cmdLen)
 {
     unsigned char *frame = (unsigned char *)malloc(cmdLen + FRAME_OVERHEAD);
     if (frame == 0)
         return ERR_WRITE;  // nothing was sent
     BuildCommandFrame(cmd, cmdLen, frame);
-    int rc = WriteBytes(port, frame, cmdLen + FRAME_OVERHEAD);
-    if (rc == 0)  // tx: the bytes have left
-        TraceTx(trace, frame, cmdLen + FRAME_OVERHEAD);
+    const int rc = CallWrite(c, frame, cmdLen + FRAME_OVERHEAD);
     free(frame);
     return rc;
 }
 
 // Reads the two acknowledgement bytes once they are there; 1 when they
 // came, 0 on time-out, negative when the port failed.
-int AwaitAcknowledgement(HANDLE port, unsigned char *reply, int32_t ackTimeout, TraceRecord *trace)
+int AwaitAcknowledgement(Call *c, unsigned char *reply, int32_t ackTimeout)
 {
-    int rc = WaitForBytes(port, ACK_LENGTH, ackTimeout);
+    int rc = WaitForBytes(c->port, ACK_LENGTH, ackTimeout);
     if (rc <= 0)
         return rc;
-    rc = ReadBytes(port, reply, ACK_LENGTH);
-    if (rc != 0)
-        return rc;
-    TraceRx(trace, reply, ACK_LENGTH);
-    return 1;
+    rc = CallRead(c, reply, ACK_LENGTH);
+    return rc != 0 ? rc : 1;
 }
 
 // Takes the bytes already waiting (one read, at most a reply's worth) into
 // the reply, in order, until its first CR: 1 when the CR came, 0 when the
-// reply is not complete yet, negative on a read failure. `*n` counts the bytes before the CR; bytes past
-// REPLY_MAX_COUNT are dropped and `*overlong` is set. Bytes that came after
-// the CR in the same read are dropped, as the next exchange's purge would
-// drop them.
-int TakeWaitingReplyBytes(HANDLE port, unsigned char *reply, unsigned *n, int *overlong, TraceRecord *trace)
+// reply is not complete yet, negative on a read failure. `*n` counts the
+// bytes before the CR; bytes past REPLY_MAX_COUNT are dropped and
+// `*overlong` is set. Bytes that came after the CR in the same read are
+// dropped, as the next exchange's purge would drop them.
+int TakeWaitingReplyBytes(Call *c, unsigned char *reply, unsigned *n, int *overlong)
 {
     unsigned char chunk[REPLY_BUFFER_SIZE];
-    const int pending = PendingBytes(port);
+    const int pending = PendingBytes(c->port);
     if (pending <= 0)
         return pending;
     // one read a pass, so that a device that never stops sending still
     // leaves the clock and the host's messages their turn
     unsigned count = (unsigned)pending < sizeof chunk ? (unsigned)pending : (unsigned)sizeof chunk;
-    int rc = ReadBytes(port, chunk, count);
+    int rc = CallRead(c, chunk, count);
     if (rc != 0)
         return rc;
     for (unsigned i = 0; i < count; ++i) {
@@ -60,16 +55,13 @@ int TakeWaitingReplyBytes(HANDLE port, unsigned char *reply, unsigned *n, int *o
         // the buffer; once the reply is overlong, the last place is
         // overwritten by every further byte.
         reply[*n] = chunk[i];
-        if (chunk[i] == CR) {
-            TraceRx(trace, chunk, i + 1);
+        if (chunk[i] == CR)
             return 1;
-        }
         if (*n < REPLY_MAX_COUNT)
             ++*n;
         else
             *overlong = 1;
     }
-    TraceRx(trace, chunk, count);
     return 0;
 }
 
@@ -79,20 +71,28 @@ int TakeWaitingReplyBytes(HANDLE port, unsigned char *reply, unsigned *n, int *o
 // that came in time is never taken for a time-out, however late the pass
 // that saw the clock ran. 1 when the CR came, 0 on time-out, negative on a
 // read failure.
-int CollectReply(HANDLE port, unsigned char *reply, unsigned *n, int *overlong,
-                 int32_t replyTimeout, TraceRecord *trace)
+int CollectReply(Call *c, unsigned char *reply, unsigned *n, int *overlong, int32_t replyTimeout)
 {
     Wait w;
-    BeginWait(&w, port, replyTimeout);
+    BeginWait(&w, c->port, replyTimeout);
     int rc, inTime = 1;
     for (;;) {
-        rc = TakeWaitingReplyBytes(port, reply, n, overlong, trace);
+        rc = TakeWaitingReplyBytes(c, reply, n, overlong);
         if (rc != 0 || !inTime)
             break;
         inTime = WaitPass(&w, 0);
     }
     EndWait(&w);
     return rc;
+}
+
+// A wait of the exchange ran out of time: the device is told to abort, and
+// the call's result is `code` whatever the abort gives.
+int AbortAfterTimeout(Call *c, const char *wait, int timeoutMs, int eotTimeout, int code)
+{
+    CallTimedOut(c, wait, timeoutMs);
+    RunAbort(c, eotTimeout);
+    return code;
 }
 
 // The checks of a complete reply, in their order: form and BCC, echo,
@@ -116,66 +116,58 @@ int CheckReply(const unsigned char *reply, unsigned n, int overlong,
 
 }  // namespace
 
-int RunExchange(HANDLE hPort, const unsigned char *cmd, unsigned cmdLen, unsigned char *replyData,
-                unsigned *replyLen, int ackTimeout, int replyTimeout, int eotTimeout, TraceRecord *trace)
+int RunExchange(Call *c, const Exchange *x)
 {
-    if (hPort == 0)
+    if (c->port == 0)
         return ERR_NO_PORT;
-    if (cmd == 0 || cmdLen < 2 || cmdLen > UINT32_MAX - FRAME_OVERHEAD)
+    if (x->cmd == 0 || x->cmdLen < 2 || x->cmdLen > UINT32_MAX - FRAME_OVERHEAD)
         return ERR_ARGUMENT;
 
     unsigned char reply[REPLY_BUFFER_SIZE];
     memset(reply, 0, sizeof reply);
 
-    Purge(hPort);
-    int rc = WriteCommandFrame(hPort, cmd, cmdLen, trace);
+    Purge(c->port);
+    int rc = WriteCommandFrame(c, x->cmd, x->cmdLen);
     if (rc != 0)
         return rc;
 
-    rc = AwaitAcknowledgement(hPort, reply, ackTimeout, trace);
-    if (rc == 0) {
-        TraceTimeout(trace, "ack", ackTimeout);
-        RunAbort(hPort, eotTimeout, trace);
-        return ERR_ACK_TIMEOUT;
-    }
+    rc = AwaitAcknowledgement(c, reply, x->ackTimeout);
+    if (rc == 0)
+        return AbortAfterTimeout(c, "ack", x->ackTimeout, x->eotTimeout, ERR_ACK_TIMEOUT);
     if (rc < 0)
         return rc;
     if (reply[0] != ACK)
         return ERR_NO_ACK;
 
     // Whatever followed the acknowledgement is dropped here.
-    Purge(hPort);
-    rc = WriteBytes(hPort, kRequest, sizeof kRequest);
+    Purge(c->port);
+    rc = CallWrite(c, kRequest, sizeof kRequest);
     if (rc != 0)
         return rc;
-    TraceTx(trace, kRequest, sizeof kRequest);
 
     unsigned n = 0;
     int overlong = 0;
-    rc = CollectReply(hPort, reply, &n, &overlong, replyTimeout, trace);
-    if (rc == 0) {
-        TraceTimeout(trace, "reply", replyTimeout);
-        RunAbort(hPort, eotTimeout, trace);
-        return ERR_REPLY_TIMEOUT;
-    }
+    rc = CollectReply(c, reply, &n, &overlong, x->replyTimeout);
+    if (rc == 0)
+        return AbortAfterTimeout(c, "reply", x->replyTimeout, x->eotTimeout, ERR_REPLY_TIMEOUT);
     if (rc < 0)
         return rc;
-    return CheckReply(reply, n, overlong, cmd, replyData, replyLen);
+    return CheckReply(reply, n, overlong, x->cmd, x->replyData, x->replyLen);
 }
 
-int TracedExchange(const char *function, HANDLE hPort, const unsigned char *cmd, unsigned cmdLen,
-                   unsigned char *replyData, unsigned *replyLen, int ackTimeout, int replyTimeout, int eotTimeout)
+int ExchangeCall(const char *function, HANDLE port, const Exchange *x, ExchangeSteps steps)
 {
-    TraceRecord record;
-    TraceRecord *trace = TraceBegin(&record, function, hPort);
-    TraceExchange(trace, cmd, cmdLen, ackTimeout, replyTimeout, eotTimeout, replyData != 0, replyLen != 0);
-    return TraceEnd(trace, RunExchange(hPort, cmd, cmdLen, replyData, replyLen, ackTimeout, replyTimeout,
-                                       eotTimeout, trace));
+    Call call;
+    BeginCall(&call, function, port);
+    TraceExchange(call.trace, x->cmd, x->cmdLen, x->ackTimeout, x->replyTimeout, x->eotTimeout, x->replyData != 0,
+                  x->replyLen != 0);
+    return EndCall(&call, steps(&call, x));
 }
 
 extern "C" int WINAPI SendCmd(HANDLE hPort, const unsigned char *cmd, unsigned int cmdLen,
                               unsigned char *replyData, unsigned int *replyLen,
                               int ackTimeout, int replyTimeout, int eotTimeout)
 {
-    return TracedExchange("SendCmd", hPort, cmd, cmdLen, replyData, replyLen, ackTimeout, replyTimeout, eotTimeout);
+    const Exchange x = {cmd, cmdLen, replyData, replyLen, ackTimeout, replyTimeout, eotTimeout};
+    return ExchangeCall("SendCmd", hPort, &x, RunExchange);
 }

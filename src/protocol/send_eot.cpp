@@ -5,34 +5,32 @@
 #include "protocol/exchange.h"
 #include "protocol/frame.h"
 
-int RunAbort(HANDLE hPort, int eotTimeout, TraceRecord *trace)
+int RunAbort(Call *c, int eotTimeout)
 {
-    if (hPort == 0)
+    if (c->port == 0)
         return ERR_NO_PORT;
-    Purge(hPort);
-    int rc = WriteBytes(hPort, kAbort, sizeof kAbort);
+    Purge(c->port);
+    int rc = CallWrite(c, kAbort, sizeof kAbort);
     if (rc != 0)
         return rc;
-    TraceTx(trace, kAbort, sizeof kAbort);
-    rc = WaitForBytes(hPort, sizeof kAbort, eotTimeout);
+    rc = WaitForBytes(c->port, sizeof kAbort, eotTimeout);
     if (rc < 0)
         return rc;
     if (rc == 0) {
-        TraceTimeout(trace, "echo", eotTimeout);
+        CallTimedOut(c, "echo", eotTimeout);
         return ERR_EOT_TIMEOUT;
     }
     unsigned char echo[sizeof kAbort];
-    rc = ReadBytes(hPort, echo, sizeof echo);
+    rc = CallRead(c, echo, sizeof echo);
     if (rc != 0)
         return rc;
-    TraceRx(trace, echo, sizeof echo);
     return memcmp(echo, kAbort, sizeof kAbort) == 0 ? 0 : ERR_EOT_ECHO;
 }
 
 extern "C" int WINAPI SendEot(HANDLE hPort, int eotTimeout)
 {
-    TraceRecord record;
-    TraceRecord *trace = TraceBegin(&record, "SendEot", hPort);
-    TraceAbortArgs(trace, eotTimeout);
-    return TraceEnd(trace, RunAbort(hPort, eotTimeout, trace));
+    Call call;
+    BeginCall(&call, "SendEot", hPort);
+    TraceAbortArgs(call.trace, eotTimeout);
+    return EndCall(&call, RunAbort(&call, eotTimeout));
 }

@@ -148,6 +148,39 @@ TEST_F(TraceTest, ReplyBytesThatComeTogetherMakeOneLineAndAPauseStartsAnother)
     }
 }
 
+// The trace holds every byte the library read, as it came: the
+// acknowledgement, the reply, and what followed the reply's CR in the same
+// read (the exchange drops it; the trace still says the device sent it).
+TEST_F(TraceTest, EveryByteReadIsInTheTrace)
+{
+    const Bytes reply = ReplyFrame('P', '1', '0', Str("00CARD"));
+    struct {
+        const char *name;
+        Bytes sent;  // the reply and what follows it
+        uint32_t spacing;
+    } cases[] = {
+        {"together", reply, 0},
+        {"one by one", reply, 2},
+        {"noise after the CR", Cat(reply, Str("\x02P1")), 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome r = Exchange({c.name, [&](ScriptedDevice &d, FakeLink &) {
+                                        d.reply = c.sent;
+                                        d.replySpacing = c.spacing;
+                                    }, {}}, 1);
+        EXPECT_EQ(r.rc, 0);
+        Bytes rx;
+        for (const auto &e : Events(g_traceText))
+            if (e["e"] == "rx") {
+                const Bytes b = Unhex(e["hex"]);
+                rx.insert(rx.end(), b.begin(), b.end());
+            }
+        EXPECT_EQ(Hex(rx), Hex(Cat(Str("\x06\r"), c.sent)));
+        g_traceText.clear();
+    }
+}
+
 TEST(TraceLimitTest, NonsenseSizesAreRefusedNotConverted)
 {
     const long long mb = 1024 * 1024;
