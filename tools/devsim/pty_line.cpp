@@ -62,7 +62,7 @@ std::string LineReport(int fd)
     termios t;
     if (tcgetattr(fd, &t) != 0)
         return "error";
-    const int baud = BaudOfSpeed(cfgetospeed(&t));  // 0 for a rate not in the list
+    const int baud = BaudOfSpeed(cfgetospeed(&t));  // 0 for a speed termios does not name
     int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : 0;
     char out[160];
     snprintf(out, sizeof out, "baud=%d bits=%d parity=%d stop=%d crtscts=%d ixon=%d icanon=%d echo=%d",

@@ -28,11 +28,8 @@ void ClosePseudoTerminal(PseudoTerminal &p);
 // that is not a terminal, EBUSY for a device held by another open).
 int OpenExclusive(const std::string &path);
 
-// The rate of a termios speed, from the library's list of rates; 0 for any
-// other speed.
+// The rate of a standard termios speed up to 115200; 0 for any other.
 int BaudOfSpeed(speed_t speed);
-// Whether `baud` is one of the line rates the library opens a port at.
-bool IsLineRate(int baud);
 
 // Points `link` at `target` in one step (a link made beside it, then moved
 // over it): false with errno set.

@@ -9,7 +9,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "link/port_settings.h"
 
 void SetRaw(int fd)
 {
@@ -66,22 +65,18 @@ int OpenExclusive(const std::string &path)
 
 int BaudOfSpeed(speed_t speed)
 {
-    switch (speed) {
-#define VOLMIRAX_BAUD_CASE(rate) case B##rate: return rate;
-        VOLMIRAX_LINE_RATES(VOLMIRAX_BAUD_CASE)
-#undef VOLMIRAX_BAUD_CASE
-    default: return 0;
-    }
-}
-
-bool IsLineRate(int baud)
-{
-    switch (baud) {
-#define VOLMIRAX_RATE_CASE(rate) case rate: return true;
-        VOLMIRAX_LINE_RATES(VOLMIRAX_RATE_CASE)
-#undef VOLMIRAX_RATE_CASE
-    default: return false;
-    }
+    // every standard rate of termios up to 115200
+    static const struct {
+        speed_t speed;
+        int baud;
+    } kSpeeds[] = {{B50, 50},       {B75, 75},       {B110, 110},     {B134, 134},   {B150, 150},
+                   {B200, 200},     {B300, 300},     {B600, 600},     {B1200, 1200}, {B1800, 1800},
+                   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},   {B19200, 19200},
+                   {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    for (const auto &s : kSpeeds)
+        if (s.speed == speed)
+            return s.baud;
+    return 0;
 }
 
 bool ReplaceLink(const std::string &target, const std::string &link)

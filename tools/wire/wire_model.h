@@ -47,6 +47,10 @@ Bytes ControlReply(const std::string &answer);
 // The answer in a control reply's caller data (status bytes first).
 std::string ControlAnswer(const unsigned char *callerData, size_t length);
 
+// The rates a device's line runs at (those the library opens a port at).
+const int kLineRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+bool IsLineRate(int baud);
+
 // Spaced hex, "02 43 33".
 std::string HexOf(const Bytes &b);
 

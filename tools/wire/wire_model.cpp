@@ -207,3 +207,11 @@ std::string TraceLine(double seconds, const char *direction, const Bytes &bytes,
     snprintf(body, sizeof body, "%-48s ", hex.c_str());
     return std::string(head) + body + meaning;
 }
+
+bool IsLineRate(int baud)
+{
+    for (int rate : kLineRates)
+        if (rate == baud)
+            return true;
+    return false;
+}
