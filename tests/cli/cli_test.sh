@@ -83,6 +83,8 @@ port with a sign|--port +5 version|port out of range: +5
 port in hex|--port 0x5 version|port out of range: 0x5
 baud with a sign|${where[*]} --baud +9600 version|bad baud rate
 no port|version|say which port
+unknown option|${where[*]} --frob version|unknown option --frob
+another command's option|${where[*]} --link /tmp/x version|version does not take --link
 CASES
 run --port " 5" version
 check "port with a space: exit 2" [ "$status" = 2 ]
