@@ -66,22 +66,45 @@ int LineHead(char *line, unsigned size, const char *event, int64_t us, HANDLE po
     return snprintf(line, size, "{\"e\":\"%s\",\"t\":%s,\"handle\":\"0x%s\",\"pid\":%s", event, t, h, pid);
 }
 
-// Spaced hex of at most TRACE_RUN_SIZE bytes: the characters written.
+// Hex of at most TRACE_RUN_SIZE bytes, two digits a byte: the characters
+// written.
 int HexOf(char *out, const unsigned char *bytes, unsigned count)
 {
     int k = 0;
     for (unsigned i = 0; i < count; ++i) {
-        if (i > 0)
-            out[k++] = ' ';
         out[k++] = kHex[bytes[i] >> 4];
         out[k++] = kHex[bytes[i] & 15];
     }
     return k;
 }
 
-// A line with bytes as spaced hex, written in pieces of at most
-// TRACE_RUN_SIZE bytes so that a line always fits the record.
-void PutBytes(TraceRecord *t, const char *event, int64_t us, const unsigned char *bytes, unsigned count)
+// The pauses of an "rx" line's bytes after its first: "1042,1039,0*3", a
+// value repeated three times or more written once with its count.
+int GapsOf(char *out, const uint32_t *gaps, unsigned count)
+{
+    int k = 0;
+    for (unsigned i = 0; i < count;) {
+        unsigned same = 1;
+        while (i + same < count && gaps[i + same] == gaps[i])
+            ++same;
+        if (k > 0)
+            out[k++] = ',';
+        k += Decimal(out + k, gaps[i]);
+        if (same >= 3) {
+            out[k++] = '*';
+            k += Decimal(out + k, same);
+            i += same;
+        } else {
+            ++i;
+        }
+    }
+    return k;
+}
+
+// A line with bytes as hex (and, for received bytes, their pauses), in
+// pieces of at most TRACE_RUN_SIZE bytes so that a line always fits.
+void PutBytes(TraceRecord *t, const char *event, int64_t us, const unsigned char *bytes, unsigned count,
+              const uint32_t *gaps)
 {
     do {
         const unsigned n = count < (unsigned)TRACE_RUN_SIZE ? count : (unsigned)TRACE_RUN_SIZE;
@@ -90,10 +113,22 @@ void PutBytes(TraceRecord *t, const char *event, int64_t us, const unsigned char
         memcpy(line + k, ",\"hex\":\"", 8);
         k += 8;
         k += HexOf(line + k, bytes, n);
-        memcpy(line + k, "\"}\n", 3);
-        Put(t, line, (unsigned)k + 3);
+        line[k++] = '"';
+        unsigned paused = 0;  // bytes that came after a pause; none: no "gaps"
+        for (unsigned i = 1; gaps != 0 && i < n; ++i)
+            paused += gaps[i] != 0;
+        if (paused > 0) {
+            memcpy(line + k, ",\"gaps\":\"", 9);
+            k += 9;
+            k += GapsOf(line + k, gaps + 1, n - 1);
+            line[k++] = '"';
+        }
+        memcpy(line + k, "}\n", 2);
+        Put(t, line, (unsigned)k + 2);
         bytes += n;
         count -= n;
+        if (gaps != 0)
+            gaps += n;
     } while (count > 0);
 }
 
@@ -101,7 +136,7 @@ void FlushRun(TraceRecord *t)
 {
     if (t->runLength == 0)
         return;
-    PutBytes(t, "rx", t->runStartUs, t->run, t->runLength);
+    PutBytes(t, "rx", t->runStartUs, t->run, t->runLength, t->gapUs);
     t->runLength = 0;
 }
 
@@ -127,6 +162,26 @@ int JsonString(char *out, unsigned size, const char *s)
     return (int)k;
 }
 
+// "2026-12-11T08:26:27.123456Z": `us` since 1970-01-01 UTC, by hand (the
+// C runtimes the DLL may meet do not all have a thread-safe gmtime).
+void WallClockText(char *out, int64_t us)
+{
+    if (us < 0)
+        us = 0;
+    int64_t days = us / 86400000000LL;
+    const int64_t inDay = us % 86400000000LL;
+    // days since 1970 to a civil date (the proleptic Gregorian calendar)
+    days += 719468;
+    const int64_t era = days / 146097, doe = days - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+    const int day = (int)(doy - (153 * mp + 2) / 5 + 1), month = (int)(mp < 10 ? mp + 3 : mp - 9);
+    const int year = (int)(yoe + era * 400 + (month <= 2));
+    const int64_t s = inDay / 1000000;
+    snprintf(out, 48, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", year, month, day, (int)(s / 3600), (int)(s / 60 % 60),
+             (int)(s % 60), (int)(inDay % 1000000));
+}
+
 char g_headerPort[300];
 int g_headerBaud;
 
@@ -150,12 +205,13 @@ long long TraceLimitBytes(const char *megabytes, int *refused)
 
 unsigned TraceHeader(char *line, unsigned size)
 {
-    char pid[24];
+    char pid[24], wall[48];
     Decimal(pid, (int64_t)TraceSinkProcessId());
+    WallClockText(wall, TraceSinkWallStartUs());
     int k = snprintf(line, size,
-                     "{\"e\":\"header\",\"format\":1,\"writer\":\"%s\",\"version\":\"1.0.0.1\",\"port\":%s,"
-                     "\"baud\":%d,\"clock\":\"us\",\"pid\":%s}\n",
-                     TraceSinkWriter(), g_headerPort, g_headerBaud, pid);
+                     "{\"e\":\"header\",\"format\":2,\"writer\":\"%s\",\"version\":\"1.0.0.1\",\"port\":%s,"
+                     "\"baud\":%d,\"clock\":\"us\",\"wall\":\"%s\",\"pid\":%s}\n",
+                     TraceSinkWriter(), g_headerPort, g_headerBaud, wall, pid);
     return k > 0 && (unsigned)k < size ? (unsigned)k : 0;
 }
 
@@ -219,22 +275,25 @@ void TraceTx(TraceRecord *t, const unsigned char *bytes, unsigned count)
     if (t == 0)
         return;
     FlushRun(t);
-    PutBytes(t, "tx", TraceSinkClockUs(), bytes, count);
+    PutBytes(t, "tx", TraceSinkClockUs(), bytes, count, 0);
 }
 
 void TraceRx(TraceRecord *t, const unsigned char *bytes, unsigned count)
 {
-    if (t == 0)
+    if (t == 0 || count == 0)
         return;
     const int64_t now = TraceSinkClockUs();
-    if (t->runLength > 0 && (now - t->runLastUs > 1000 || t->runLength + count > TRACE_RUN_SIZE))
+    if (t->runLength > 0 && (now - t->runLastUs > TRACE_GAP_MAX_US || t->runLength + count > TRACE_RUN_SIZE))
         FlushRun(t);
-    if (t->runLength == 0)
-        t->runStartUs = now;
     if (count > TRACE_RUN_SIZE) {
-        PutBytes(t, "rx", now, bytes, count);
+        PutBytes(t, "rx", now, bytes, count, 0);
         return;
     }
+    if (t->runLength == 0)
+        t->runStartUs = t->runLastUs = now;
+    for (unsigned i = 0; i < count; ++i)
+        t->gapUs[t->runLength + i] = 0;
+    t->gapUs[t->runLength] = (uint32_t)(now - t->runLastUs);
     memcpy(t->run + t->runLength, bytes, count);
     t->runLength += count;
     t->runLastUs = now;

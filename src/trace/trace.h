@@ -27,10 +27,12 @@ enum {
     TRACE_TEXT_SIZE = 2048,  // lines held before they are written
     TRACE_RUN_SIZE = 1000,   // received bytes held as one "rx" line; also the most
                              // bytes of one "tx" line and of a "call" line's command
-    // The longest line there can be: a "call" line with TRACE_RUN_SIZE
-    // command bytes (a longer command's line says its length in "cmdLen";
-    // all its bytes are in the "tx" lines of its frame).
-    TRACE_LINE_MAX = 384 + 3 * TRACE_RUN_SIZE
+    TRACE_GAP_MAX_US = 99999999,  // a longer pause between two received bytes starts a new "rx" line
+    // The longest line there can be: an "rx" line of TRACE_RUN_SIZE bytes,
+    // each after a pause of its own (a "call" line holds at most
+    // TRACE_RUN_SIZE command bytes; a longer command's line says its length
+    // in "cmdLen", and all its bytes are in the "tx" lines of its frame).
+    TRACE_LINE_MAX = 384 + 2 * TRACE_RUN_SIZE + 9 * TRACE_RUN_SIZE
 };
 
 struct TraceRecord {
@@ -39,11 +41,13 @@ struct TraceRecord {
     int64_t startUs;
     unsigned used;
     char text[TRACE_TEXT_SIZE];
-    // Received bytes not yet written: consecutive reads less than a
-    // millisecond apart make one "rx" line, timed at its first byte.
+    // Received bytes not yet written: the reads between two other lines make
+    // one "rx" line, timed at its first byte, with each further byte's pause
+    // after the one before it (0 for bytes of the same read).
     unsigned runLength;
     int64_t runStartUs, runLastUs;
     unsigned char run[TRACE_RUN_SIZE];
+    uint32_t gapUs[TRACE_RUN_SIZE];
 };
 
 // Starts the record of one export call in `storage`: null when the trace

@@ -34,8 +34,13 @@ long long TraceLimitBytes(const char *megabytes, int *refused);
 // the lines of several processes tracing to one file can be told apart.
 unsigned long TraceSinkProcessId(void);
 
-// Microseconds from the platform's high-resolution monotonic clock.
+// Microseconds from the platform's high-resolution monotonic clock, 0 when
+// the trace started.
 int64_t TraceSinkClockUs(void);
+
+// The wall clock when the trace started: microseconds since 1970-01-01 UTC
+// (the time 0 of every line), written in each header.
+int64_t TraceSinkWallStartUs(void);
 
 // What writes the trace: "VOLMIRAX.dll (32-bit)", "libvolmirax.so", ...
 const char *TraceSinkWriter(void);

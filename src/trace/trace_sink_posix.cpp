@@ -28,6 +28,7 @@ char g_path[4096];
 long long g_maxBytes;
 long long g_size;
 int64_t g_startUs;
+int64_t g_wallStartUs;
 
 int64_t NowUs()
 {
@@ -102,6 +103,9 @@ void Start()
         fprintf(stderr, "volmirax: VOLMIRAX_TRACE_MAX is not a size in megabytes (more than 0, at most %d); "
                         "the trace keeps %d MB\n", TRACE_MAX_MB, TRACE_DEFAULT_MB);
     g_startUs = NowUs();
+    struct timespec wall;
+    clock_gettime(CLOCK_REALTIME, &wall);
+    g_wallStartUs = (int64_t)wall.tv_sec * 1000000 + wall.tv_nsec / 1000;
     OpenOrSay();
 }
 
@@ -144,6 +148,8 @@ void TraceSinkWrite(const char *lines, unsigned length)
 }
 
 int64_t TraceSinkClockUs(void) { return NowUs() - g_startUs; }
+
+int64_t TraceSinkWallStartUs(void) { return g_wallStartUs; }
 
 const char *TraceSinkWriter(void) { return "libvolmirax.so"; }
 

@@ -22,6 +22,7 @@ char g_path[MAX_PATH];
 long long g_maxBytes;
 long long g_size;
 LARGE_INTEGER g_start, g_frequency;
+int64_t g_wallStartUs;
 
 // "VOLMIRAX: <what> PATH (error N)<then>", said once.
 void Say(const char *what, DWORD error, const char *then)
@@ -100,6 +101,9 @@ BOOL CALLBACK Start(PINIT_ONCE, PVOID parameter, PVOID *)
             "; the trace keeps 32 MB");
     QueryPerformanceFrequency(&g_frequency);
     QueryPerformanceCounter(&g_start);
+    FILETIME wall;  // 100-ns ticks since 1601
+    GetSystemTimeAsFileTime(&wall);
+    g_wallStartUs = (int64_t)((((uint64_t)wall.dwHighDateTime << 32 | wall.dwLowDateTime) - 116444736000000000ULL) / 10);
     OpenFile();
     return TRUE;
 }
@@ -142,6 +146,8 @@ int64_t TraceSinkClockUs(void)
     const long long ticks = now.QuadPart - g_start.QuadPart;
     return (int64_t)(ticks / g_frequency.QuadPart * 1000000 + ticks % g_frequency.QuadPart * 1000000 / g_frequency.QuadPart);
 }
+
+int64_t TraceSinkWallStartUs(void) { return g_wallStartUs; }
 
 unsigned long TraceSinkProcessId(void) { return GetCurrentProcessId(); }
 

@@ -87,10 +87,14 @@ import json, sys
 events = [json.loads(line) for line in open(sys.argv[1])]
 eject = next(e for e in events if e["e"] == "result" and e["fn"] == "EjectCard")
 i = next(i for i, e in enumerate(events) if e["e"] == "call" and e.get("cmd", "").startswith("31"))
-pieces = 0
+pieces = 0  # reads that came after a pause: rx lines, and the pauses inside one
 for e in events[i:]:
     if e["e"] == "result": break
-    pieces += e["e"] == "rx"
+    if e["e"] == "rx":
+        pieces += 1
+        for item in filter(None, e.get("gaps", "").split(",")):
+            value, _, times = item.partition("*")
+            pieces += int(times or 1) if int(value) > 0 else 0
 sys.exit(0 if eject["us"] >= 550000 and pieces >= 4 else 1)
 PY
     check $timed "$mode: $capture capture: the late acknowledgement and the split reply replay as they happened"

@@ -23,4 +23,7 @@ unsigned long TraceSinkProcessId(void) { return 4242; }
 
 int64_t TraceSinkClockUs(void) { return g_link ? static_cast<int64_t>(g_link->now) * 1000 : 0; }
 
+// 2026-12-11T08:00:00Z
+int64_t TraceSinkWallStartUs(void) { return 1796976000000000LL; }
+
 const char *TraceSinkWriter(void) { return "unit tests"; }

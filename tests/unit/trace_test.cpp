@@ -68,7 +68,7 @@ std::vector<nlohmann::json> Events(const std::string &text)
 Bytes Unhex(const std::string &hex)
 {
     Bytes b;
-    for (size_t i = 0; i + 1 < hex.size(); i += 3)
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
         b.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return b;
 }
@@ -110,7 +110,7 @@ TEST_F(TraceTest, TheSameExchangeWithAndWithoutTheTrace)
         const auto events = Events(g_traceText);
         ASSERT_GE(events.size(), 2u);
         EXPECT_EQ(events.front()["e"], "call");
-        EXPECT_EQ(events.front()["cmd"], "31 30 78");
+        EXPECT_EQ(events.front()["cmd"], "313078");
         EXPECT_EQ(events.front()["ack"], 200);
         EXPECT_EQ(events.back()["e"], "result");
         EXPECT_EQ(events.back()["rc"], off.rc);
@@ -131,19 +131,28 @@ TEST_F(TraceTest, TheSameExchangeWithAndWithoutTheTrace)
     }
 }
 
-TEST_F(TraceTest, ReplyBytesThatComeTogetherMakeOneLineAndAPauseStartsAnother)
+// The reads between two other lines make one "rx" line, timed at its first
+// byte, with each further byte's pause after the one before it: every
+// byte's time is kept, to the microsecond, in one line.
+TEST_F(TraceTest, ReceivedBytesMakeOneLineThatKeepsEveryBytesTime)
 {
     struct {
-        uint32_t spacing;
-        size_t rxLines;  // the acknowledgement, then the reply
-    } cases[] = {{0, 2}, {1, 2}, {2, 1 + 13}};  // the reply is 13 bytes
+        uint32_t spacing;       // ms between the reply's bytes
+        const char *replyGaps;  // the reply line's "gaps" (13 bytes); null: none
+    } cases[] = {{0, nullptr}, {1, "1000*12"}, {2, "2000*12"}};
     for (auto c : cases) {
         SCOPED_TRACE(c.spacing);
         Exchange({"spaced", [&](ScriptedDevice &d, FakeLink &) { d.replySpacing = c.spacing; }, {}}, 1);
-        size_t rx = 0;
+        std::vector<nlohmann::json> rx;
         for (const auto &e : Events(g_traceText))
-            rx += e["e"] == "rx";
-        EXPECT_EQ(rx, c.rxLines);
+            if (e["e"] == "rx")
+                rx.push_back(e);
+        ASSERT_EQ(rx.size(), 2u);  // the acknowledgement, then the reply
+        EXPECT_EQ(rx[1]["hex"].get<std::string>().size(), 26u);
+        if (c.replyGaps)
+            EXPECT_EQ(rx[1]["gaps"], c.replyGaps);
+        else
+            EXPECT_FALSE(rx[1].contains("gaps"));
         g_traceText.clear();
     }
 }

@@ -1,6 +1,9 @@
 #include "capture.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 
@@ -123,8 +126,66 @@ const std::map<std::string, CaptureEvent::Kind> kKinds = {
     {"timeout", CaptureEvent::TIMEOUT}, {"result", CaptureEvent::RESULT}, {"line", CaptureEvent::LINE},
     {"note", CaptureEvent::NOTE}};
 
-// The fields of one event; false with the reason in f.error.
-bool ReadEvent(Fields &f, CaptureEvent &e)
+// "2026-12-11T08:26:27.123456Z" (the fraction optional): µs since 1970 UTC.
+bool WallClockUs(const std::string &text, int64_t &us)
+{
+    int y, mo, d, h, mi, sec, n = 0;
+    if (sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &sec, &n) != 6 || n != 19 ||
+        y < 1970 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60)
+        return false;
+    int64_t fraction = 0, scale = 1000000;
+    size_t i = 19;
+    if (i < text.size() && text[i] == '.')
+        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            if (scale > 1)
+                fraction += (text[i] - '0') * (scale /= 10);
+    if (i + 1 != text.size() || text[i] != 'Z')
+        return false;
+    // days from the civil date (the proleptic Gregorian calendar)
+    const int yy = y - (mo <= 2), era = yy / 400, yoe = yy - era * 400;
+    const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t days = (int64_t)era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    us = ((days * 86400 + h * 3600 + mi * 60 + sec) * 1000000) + fraction;
+    return true;
+}
+
+// "1042,0*3,988": the pauses (µs) of a received run's bytes after its
+// first; false for anything else.
+bool ParseGaps(const std::string &text, std::vector<int64_t> &out)
+{
+    out.clear();
+    size_t i = 0;
+    int64_t total = 0;
+    while (i < text.size()) {
+        int64_t value = 0, repeat = 1;
+        size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 12)
+            value = value * 10 + (text[i++] - '0');
+        if (i == start)
+            return false;
+        if (i < text.size() && text[i] == '*') {
+            start = ++i;
+            repeat = 0;
+            while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 7)
+                repeat = repeat * 10 + (text[i++] - '0');
+            if (i == start || repeat < 1)
+                return false;
+        }
+        if (i < text.size() && text[i++] != ',')
+            return false;
+        if (i == text.size() && text.back() == ',')
+            return false;
+        total += value * repeat;
+        if (total > kCaptureMaxTime || out.size() + repeat > (1 << 20))
+            return false;
+        out.insert(out.end(), (size_t)repeat, value);
+    }
+    return true;
+}
+
+// The fields of one event; false with the reason in f.error. A received
+// run's pauses go to `gaps` (empty: every byte at its time).
+bool ReadEvent(Fields &f, CaptureEvent &e, std::vector<int64_t> &gaps)
 {
     std::string kind;
     if (!f.Text("e", kind))
@@ -137,11 +198,17 @@ bool ReadEvent(Fields &f, CaptureEvent &e)
     e.kind = k->second;
     if (e.kind == CaptureEvent::HEADER) {
         int format = 0;
+        std::string wall;
         if (!f.Int("format", format) || !f.Text("writer", e.writer) || !f.Text("version", e.version, false) ||
-            !f.Text("port", e.port, false) || !f.Int("baud", e.baud, false) || !f.Int("pid", e.pid, false))
+            !f.Text("port", e.port, false) || !f.Int("baud", e.baud, false) || !f.Int("pid", e.pid, false) ||
+            !f.Text("wall", wall, false))
             return false;
-        if (format != 1) {
-            f.error = "format " + std::to_string(format) + " is not one this reader knows (1)";
+        if (format != 1 && format != 2) {
+            f.error = "format " + std::to_string(format) + " is not one this reader knows (1, 2)";
+            return false;
+        }
+        if (!wall.empty() && !WallClockUs(wall, e.wallUs)) {
+            f.error = "\"wall\" is not a time (2026-12-11T08:26:27.123456Z)";
             return false;
         }
         return true;
@@ -158,8 +225,17 @@ bool ReadEvent(Fields &f, CaptureEvent &e)
     case CaptureEvent::CALL:
         return f.Text("fn", e.fn) && f.Hex("cmd", e.bytes, false) && f.Int("ack", e.ack, false) &&
                f.Int("reply", e.reply, false) && f.Int("eot", e.eot, false);
-    case CaptureEvent::TX:
-    case CaptureEvent::RX: return f.Hex("hex", e.bytes);
+    case CaptureEvent::TX: return f.Hex("hex", e.bytes);
+    case CaptureEvent::RX: {
+        std::string text;
+        if (!f.Hex("hex", e.bytes) || !f.Text("gaps", text, false))
+            return false;
+        if (!text.empty() && (!ParseGaps(text, gaps) || gaps.size() + 1 != e.bytes.size())) {
+            f.error = "bad \"gaps\" (one pause for each byte after the first)";
+            return false;
+        }
+        return true;
+    }
     case CaptureEvent::TIMEOUT: return f.Text("wait", e.wait) && f.Int("ms", e.ms);
     case CaptureEvent::RESULT:
         if (!f.Text("fn", e.fn) || !f.Int("rc", e.rc) || !f.Int("us", e.us))
@@ -192,24 +268,54 @@ void SalvageWhere(const json &j, CaptureEvent &e)
 
 }  // namespace
 
-bool ReadCapture(std::istream &in, Capture &capture, std::string &error)
-{
-    capture.events.clear();
-    capture.skipped.clear();
-    std::string text;
+struct CaptureReader::State {
     // per process and port: a trace of several ports interleaves calls, and
     // several processes may write one file, each on its own clock
     std::map<std::pair<int64_t, std::string>, int64_t> lastTime;
-    std::map<int64_t, int> sessionOf;  // the latest header of each process
-    int sessions = 0;
-    for (size_t number = 1;; ++number) {
-        const int got = NextLine(in, text);
+    std::map<int64_t, int> sessionOf;        // the latest header of each process
+    std::map<int, int64_t> offsetOf;         // each session's place on the one time line
+    int64_t firstWall = 0, latest = 0;       // the first header's wall clock; the latest time seen
+    int lastSession = 1;
+};
+
+bool CaptureReader::Start(CaptureEvent &first, std::string &error)
+{
+    state_ = std::make_shared<State>();
+    split_.clear();
+    number_ = 0;
+    sessions_ = 0;
+    if (!Read(first, &error)) {
+        if (error.empty())
+            error = "line 1: not a capture (no header)";
+        return false;
+    }
+    return true;
+}
+
+bool CaptureReader::Next(CaptureEvent &e)
+{
+    if (!split_.empty()) {
+        e = std::move(split_.back());
+        split_.pop_back();
+        return true;
+    }
+    return state_ && Read(e, nullptr);
+}
+
+bool CaptureReader::Read(CaptureEvent &e, std::string *refusal)
+{
+    State &st = *state_;
+    std::string text;
+    for (;;) {
+        const int got = NextLine(in_, text);
         if (got == 0)
-            break;
+            return false;
+        ++number_;
         std::string why;
         json j;
-        CaptureEvent e;
-        e.line = number;
+        std::vector<int64_t> gaps;
+        e = CaptureEvent();
+        e.line = number_;
         if (got == -1) {
             why = "longer than 1 MiB";
         } else if (got == -2) {
@@ -222,29 +328,36 @@ bool ReadCapture(std::istream &in, Capture &capture, std::string &error)
                 why = "not a JSON object";
             } else {
                 Fields f{j, ""};
-                if (!ReadEvent(f, e))
+                if (!ReadEvent(f, e, gaps))
                     why = f.error;
             }
         }
-        const std::string where = "line " + std::to_string(number) + ": ";
-        if (why.rfind("format ", 0) == 0) {  // a header of another format
-            error = where + why;
-            return false;
-        }
-        if (sessions == 0 && (!why.empty() || e.kind != CaptureEvent::HEADER)) {
+        const std::string where = "line " + std::to_string(number_) + ": ";
+        if (refusal) {
             // the first line decides whether this is a capture at all
-            error = where + "not a capture (no header)" + (why.empty() ? "" : ": " + why);
-            return false;
+            if (why.rfind("format ", 0) == 0)
+                *refusal = where + why;
+            else if (!why.empty() || e.kind != CaptureEvent::HEADER)
+                *refusal = where + "not a capture (no header)" + (why.empty() ? "" : ": " + why);
+            if (!refusal->empty())
+                return false;
         }
         if (why.empty() && e.kind == CaptureEvent::HEADER) {
-            sessionOf[e.pid] = ++sessions;
-            for (auto it = lastTime.begin(); it != lastTime.end();)
-                it = it->first.first == e.pid ? lastTime.erase(it) : std::next(it);
+            const int session = ++sessions_;
+            st.sessionOf[e.pid] = session;
+            for (auto it = st.lastTime.begin(); it != st.lastTime.end();)
+                it = it->first.first == e.pid ? st.lastTime.erase(it) : std::next(it);
+            if (st.firstWall == 0 && e.wallUs > 0)
+                st.firstWall = e.wallUs;
+            // on the wall clock when the header has one; otherwise after
+            // everything before it
+            st.offsetOf[session] = e.wallUs > 0 && st.firstWall > 0 ? std::max<int64_t>(0, e.wallUs - st.firstWall)
+                                                                     : st.latest;
         } else if (why.empty()) {
-            if (!sessionOf.count(e.pid)) {
+            if (!st.sessionOf.count(e.pid)) {
                 why = "a line of process " + std::to_string(e.pid) + " before its header";
             } else {
-                int64_t &last = lastTime[{e.pid, e.handle}];
+                int64_t &last = st.lastTime[{e.pid, e.handle}];
                 if (e.t < last)
                     why = "time " + std::to_string(e.t) + " is before the line before it (" + std::to_string(last) + ")";
                 else
@@ -254,23 +367,58 @@ bool ReadCapture(std::istream &in, Capture &capture, std::string &error)
         if (!why.empty()) {
             CaptureEvent d;
             d.kind = CaptureEvent::DAMAGED;
-            d.line = number;
+            d.line = number_;
             d.reason = why;
             SalvageWhere(j, d);
             e = d;
-            capture.skipped.push_back(where + why);
+            gaps.clear();
         }
         // a damaged line of an unknown process belongs with the line before it
-        e.session = sessionOf.count(e.pid) ? sessionOf[e.pid]
-                    : capture.events.empty() ? 1 : capture.events.back().session;
-        capture.events.push_back(std::move(e));
+        auto s = st.sessionOf.find(e.pid);
+        e.session = s != st.sessionOf.end() ? s->second : st.lastSession;
+        st.lastSession = e.session;
+        e.at = st.offsetOf[e.session] + e.t;
+        st.latest = std::max(st.latest, e.at);
+        if (!gaps.empty()) {
+            // the run as the reads it was made of: one event per time
+            std::vector<CaptureEvent> pieces;
+            int64_t t = e.t;
+            size_t from = 0;
+            for (size_t i = 1; i <= e.bytes.size(); ++i) {
+                if (i < e.bytes.size() && gaps[i - 1] == 0)
+                    continue;
+                CaptureEvent piece = e;
+                piece.bytes.assign(e.bytes.begin() + from, e.bytes.begin() + i);
+                piece.t = t;
+                piece.at = st.offsetOf[e.session] + t;
+                pieces.push_back(std::move(piece));
+                if (i < e.bytes.size())
+                    t += gaps[i - 1];
+                from = i;
+            }
+            st.lastTime[{e.pid, e.handle}] = t;
+            st.latest = std::max(st.latest, pieces.back().at);
+            e = std::move(pieces.front());
+            for (size_t i = pieces.size(); i-- > 1;)
+                split_.push_back(std::move(pieces[i]));
+        }
+        return true;
     }
-    if (sessions == 0) {
-        error = "line 1: not a capture (no header)";
+}
+
+bool ReadCapture(std::istream &in, Capture &capture, std::string &error)
+{
+    capture.events.clear();
+    capture.skipped.clear();
+    CaptureReader reader(in);
+    CaptureEvent e;
+    if (!reader.Start(e, error))
         return false;
-    }
-    std::stable_sort(capture.events.begin(), capture.events.end(),
-                     [](const CaptureEvent &a, const CaptureEvent &b) { return a.session < b.session; });
+    do {
+        if (e.kind == CaptureEvent::DAMAGED)
+            capture.skipped.push_back("line " + std::to_string(e.line) + ": " + e.reason);
+        capture.events.push_back(std::move(e));
+    } while (reader.Next(e));
     return true;
 }
 
@@ -290,48 +438,155 @@ bool ReadCaptureFile(const std::string &path, Capture &capture, std::string &err
 
 CaptureWriter::~CaptureWriter() { Close(); }
 
+namespace {
+
+// Hex, two digits a byte.
+std::string PlainHex(const Bytes &bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char b : bytes) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    }
+    return out;
+}
+
+std::string WallClockText(int64_t us)
+{
+    const time_t seconds = (time_t)(us / 1000000);
+    struct tm utc;
+    gmtime_r(&seconds, &utc);
+    char text[48];
+    snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+             utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, (int)(us % 1000000));
+    return text;
+}
+
+}  // namespace
+
+bool CaptureWriter::LimitFromText(const std::string &megabytes, long long &bytes)
+{
+    char *end = nullptr;
+    const double mb = strtod(megabytes.c_str(), &end);
+    if (megabytes.empty() || *end != 0 || !(mb > 0) || !(mb <= 1048576))
+        return false;
+    bytes = std::max(1LL, (long long)(mb * 1024 * 1024));
+    return true;
+}
+
 bool CaptureWriter::Open(const std::string &path, const std::string &writer, const std::string &port, int baud,
-                         bool exclusive)
+                         bool exclusive, long long limitBytes)
 {
     file_ = fopen(path.c_str(), exclusive ? "wx" : "w");
     if (!file_)
         return false;
-    json h = {{"e", "header"}, {"format", 1}, {"writer", writer}, {"version", "1.0.0.1"},
-              {"port", port},  {"baud", baud}, {"clock", "us"}};
-    Write(h.dump(-1, ' ', false, json::error_handler_t::replace));
+    path_ = path;
+    limit_ = limitBytes;
+    size_ = 0;
+    struct timespec wall;
+    clock_gettime(CLOCK_REALTIME, &wall);
+    json h = {{"e", "header"}, {"format", 2}, {"writer", writer}, {"version", "1.0.0.1"}, {"port", port},
+              {"baud", baud},  {"clock", "us"}, {"wall", WallClockText((int64_t)wall.tv_sec * 1000000 + wall.tv_nsec / 1000)}};
+    header_ = h.dump(-1, ' ', false, json::error_handler_t::replace);
+    Write(header_);
     return true;
 }
 
-void CaptureWriter::Bytes_(CaptureEvent::Kind direction, int64_t t, const Bytes &bytes)
+void CaptureWriter::Tx(int64_t t, const Bytes &bytes)
 {
     if (!file_ || bytes.empty())
         return;
-    json j = {{"e", direction == CaptureEvent::TX ? "tx" : "rx"}, {"t", t}, {"hex", HexOf(bytes)}};
+    FlushRun();
+    Write(json({{"e", "tx"}, {"t", t}, {"hex", PlainHex(bytes)}}).dump());
+}
+
+void CaptureWriter::Rx(int64_t t, const Bytes &bytes)
+{
+    if (!file_ || bytes.empty())
+        return;
+    if (!run_.empty() && (run_.size() + bytes.size() > 1000 || t - runTimes_.back() > 99999999))
+        FlushRun();
+    run_.insert(run_.end(), bytes.begin(), bytes.end());
+    runTimes_.insert(runTimes_.end(), bytes.size(), t);
+}
+
+void CaptureWriter::Idle(int64_t t)
+{
+    if (!run_.empty() && t - runTimes_.back() >= 100000)
+        FlushRun();
+}
+
+void CaptureWriter::FlushRun()
+{
+    if (run_.empty())
+        return;
+    json j = {{"e", "rx"}, {"t", runTimes_.front()}, {"hex", PlainHex(run_)}};
+    std::string gaps;
+    bool paused = false;
+    for (size_t i = 1; i < run_.size();) {
+        const int64_t gap = runTimes_[i] - runTimes_[i - 1];
+        size_t same = 1;
+        while (i + same < run_.size() && runTimes_[i + same] - runTimes_[i + same - 1] == gap)
+            ++same;
+        gaps += (gaps.empty() ? "" : ",") + std::to_string(gap) + (same >= 3 ? "*" + std::to_string(same) : "");
+        if (same < 3 && same == 2)
+            gaps += "," + std::to_string(gap);
+        paused = paused || gap != 0;
+        i += same;
+    }
+    if (paused)
+        j["gaps"] = gaps;
+    run_.clear();
+    runTimes_.clear();
     Write(j.dump());
 }
 
 void CaptureWriter::Line(int64_t t, int baud)
 {
-    if (file_)
-        Write(json({{"e", "line"}, {"t", t}, {"baud", baud}}).dump());
+    if (!file_)
+        return;
+    FlushRun();
+    Write(json({{"e", "line"}, {"t", t}, {"baud", baud}}).dump());
 }
 
 void CaptureWriter::Note(int64_t t, const std::string &text)
 {
-    if (file_)
-        Write(json({{"e", "note"}, {"t", t}, {"text", text}}).dump(-1, ' ', false, json::error_handler_t::replace));
+    if (!file_)
+        return;
+    FlushRun();
+    Write(json({{"e", "note"}, {"t", t}, {"text", text}}).dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
 void CaptureWriter::Write(const std::string &line)
 {
+    if (!file_)
+        return;
+    if (size_ >= limit_ && size_ > (long long)header_.size() + 1) {
+        // past its limit: the file becomes PATH.1 (replacing the older one)
+        // and a new one starts with the header; times go on
+        fclose(file_);
+        file_ = nullptr;
+        if (rename(path_.c_str(), (path_ + ".1").c_str()) != 0 || !(file_ = fopen(path_.c_str(), "w"))) {
+            fprintf(stderr, "capture: cannot roll %s over to %s.1: %s; the recording stops\n", path_.c_str(),
+                    path_.c_str(), strerror(errno));
+            return;
+        }
+        size_ = 0;
+        Write(header_);
+    }
     fputs(line.c_str(), file_);
     fputc('\n', file_);
     fflush(file_);
+    size_ += (long long)line.size() + 1;
 }
 
 void CaptureWriter::Close()
 {
-    if (file_)
+    if (file_) {
+        FlushRun();
         fclose(file_);
+    }
     file_ = nullptr;
 }

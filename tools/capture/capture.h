@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <istream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct CaptureEvent {
     int session = 0;        // counts the headers: each starts its own clock
     int64_t pid = 0;        // the process that wrote the line (the library's trace), else 0
     int64_t t = 0;          // µs since the session's start
+    int64_t at = 0;         // µs on the capture's one time line: from the first header's wall clock when the
+                            // headers carry one, otherwise each session laid after what came before it
+    int64_t wallUs = 0;     // HEADER: its wall clock at t = 0, µs since 1970 UTC (0: none, format 1)
     std::string handle;     // the port's handle; empty in a tool's capture
     Bytes bytes;            // TX, RX; CALL: the command bytes
     std::string fn;         // CALL, RESULT: the export
@@ -36,10 +40,9 @@ struct CaptureEvent {
     std::string reason;     // DAMAGED: why the line was skipped; NOTE: what a tool said
 };
 
+// A whole capture in memory, for small ones (the replay, the fuzzer): the
+// events in the file's order.
 struct Capture {
-    // In the order of the sessions (a header and the lines of its process
-    // that follow it), then of the file: the sessions of several processes
-    // that wrote one file at once are laid one after the other.
     std::vector<CaptureEvent> events;
     std::vector<std::string> skipped;  // "line N: reason", in the file's order
 };
@@ -48,36 +51,74 @@ struct Capture {
 // durations and time-outs past the readers' arithmetic are refused.
 const int64_t kCaptureMaxTime = 1000000000000000LL;
 
-// Reads a whole capture. Lines that are not a capture's (cut short, not
-// JSON, an unknown event, a field missing, of the wrong type or out of
-// range, bad hex, a time before the one of the line before it on the same
-// port of the same process, a line over 1 MiB) are skipped: each is said in
-// `skipped` and kept in its place as a DAMAGED event. False, with "line N:
-// reason" in `error`, only for a file that is not a capture: no header
-// first, or a header of another format.
+// Reads a capture an event at a time, in the file's order, holding one line
+// (and one received run) at a time: any size reads in the same memory.
+// Formats 1 and 2 are read alike: a received run of format 2 (its bytes'
+// pauses in "gaps") is handed out as the reads it was made of, one event
+// per time, as format 1 wrote them. Lines that are not a capture's (cut
+// short, not JSON, an unknown event, a field missing, of the wrong type or
+// out of range, bad hex or gaps, a time before the one of the line before
+// it on the same port of the same process, a line over 1 MiB) are handed
+// out in their place as DAMAGED events with their reason.
+class CaptureReader {
+public:
+    explicit CaptureReader(std::istream &in) : in_(in) {}
+    // The first event: false, with "line N: reason" in `error`, for a file
+    // that is not a capture (no header first, or a header of another format).
+    bool Start(CaptureEvent &first, std::string &error);
+    // The next event; false at the end. A header of another format further
+    // on is a DAMAGED event.
+    bool Next(CaptureEvent &e);
+
+private:
+    bool Read(CaptureEvent &e, std::string *refusal);
+    std::istream &in_;
+    size_t number_ = 0;
+    int sessions_ = 0;
+    std::vector<CaptureEvent> split_;  // the rest of a received run, in reverse order
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+// Reads a whole capture into memory with CaptureReader (each damaged line
+// also said in `skipped`).
 bool ReadCapture(std::istream &in, Capture &capture, std::string &error);
 bool ReadCaptureFile(const std::string &path, Capture &capture, std::string &error);
 
-// Writes a capture, a line at a time, each flushed: for the tap and the
-// simulator (the library writes the same lines itself).
+// Writes a capture in format 2 for the tap and the simulator (the library
+// writes the same lines itself): each line flushed, received bytes held as
+// one run until something else happens (or 1000 bytes, or a pause of 100
+// ms: Idle), the file moved to PATH.1 once it passes its size limit and a
+// new one started with a header, as the library's trace does.
 class CaptureWriter {
 public:
     ~CaptureWriter();
     // Creates `path` and writes the header: false with errno. An existing
-    // file is replaced, or with `exclusive` refused (EEXIST).
+    // file is replaced, or with `exclusive` refused (EEXIST). `limitBytes`:
+    // the size at which the file rolls over.
     bool Open(const std::string &path, const std::string &writer, const std::string &port, int baud,
-              bool exclusive = false);
+              bool exclusive = false, long long limitBytes = kDefaultLimit);
     bool IsOpen() const { return file_ != nullptr; }
-    void Bytes_(CaptureEvent::Kind direction, int64_t t, const Bytes &bytes);
-    void Tx(int64_t t, const Bytes &bytes) { Bytes_(CaptureEvent::TX, t, bytes); }
-    void Rx(int64_t t, const Bytes &bytes) { Bytes_(CaptureEvent::RX, t, bytes); }
+    void Tx(int64_t t, const Bytes &bytes);
+    void Rx(int64_t t, const Bytes &bytes);
+    void Idle(int64_t t);  // writes a received run whose last byte is 100 ms old
     void Line(int64_t t, int baud);  // the rate changed
     void Note(int64_t t, const std::string &text);  // something the tool says about the recording
     void Close();
 
+    static const long long kDefaultLimit = 32LL * 1024 * 1024;
+    // A size limit from a command line's megabytes (more than 0, at most
+    // 1048576, decimals allowed): false for anything else.
+    static bool LimitFromText(const std::string &megabytes, long long &bytes);
+
 private:
+    void FlushRun();
     void Write(const std::string &line);
     FILE *file_ = nullptr;
+    std::string path_, header_;
+    long long limit_ = kDefaultLimit, size_ = 0;
+    Bytes run_;
+    std::vector<int64_t> runTimes_;
 };
 
 #endif

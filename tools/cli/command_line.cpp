@@ -32,6 +32,7 @@ const char kUsage[] =
     "  --device PATH        serial device by path (/dev/ttyUSB0, a pseudo-terminal)\n"
     "  --link PATH          tap: where the host's side of the tap appears\n"
     "  --record FILE        tap: also write the traffic to FILE as a capture\n"
+    "  --record-max MB      tap: FILE moves to FILE.1 past this size (default 32)\n"
 #endif
     "  --baud B             1200 to 115200, default 9600 (others open at 9600)\n"
     "  --json               one JSON object on standard output\n"
@@ -46,7 +47,7 @@ const struct {
     const char *name;
     bool takesValue;
 } kOptions[] = {{"--help", false},  {"--json", false},   {"--port", true},  {"--device", true},
-                {"--link", true},   {"--record", true},  {"--baud", true},  {"--ack", true},
+                {"--link", true},   {"--record", true},  {"--record-max", true},  {"--baud", true},  {"--ack", true},
                 {"--reply", true},  {"--eot", true},     {"-o", true}};
 
 }  // namespace

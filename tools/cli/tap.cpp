@@ -245,6 +245,7 @@ int Forward(int device, const PseudoTerminal &host, TraceOut &trace, CaptureWrit
         if (poll(p, 2, 50) < 0 && errno != EINTR)
             break;
         const double now = NowSeconds() - t0;
+        record.Idle((int64_t)(now * 1e6));
         if (p[0].revents & POLLIN) {
             const ssize_t n = read(host.master, buf, sizeof buf);
             if (n > 0) {
@@ -285,7 +286,8 @@ int Forward(int device, const PseudoTerminal &host, TraceOut &trace, CaptureWrit
 
 }  // namespace
 
-int RunTap(const std::string &devicePath, const std::string &link, const std::string &recordPath, int traceFd)
+int RunTap(const std::string &devicePath, const std::string &link, const std::string &recordPath, long long recordLimit,
+           int traceFd)
 {
     CatchEndings();
     std::string why;
@@ -316,7 +318,7 @@ int RunTap(const std::string &devicePath, const std::string &link, const std::st
     if (!recordPath.empty()) {
         termios t;
         const int baud = tcgetattr(device.fd, &t) == 0 ? BaudOfSpeed(cfgetospeed(&t)) : 0;
-        if (!record.Open(recordPath, "volmirax tap", devicePath, baud, true)) {
+        if (!record.Open(recordPath, "volmirax tap", devicePath, baud, true, recordLimit)) {
             fprintf(stderr, "volmirax: cannot write %s: %s\n", Printable(recordPath).c_str(), strerror(errno));
             ClosePseudoTerminal(host);
             unlink(link.c_str());

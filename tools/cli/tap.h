@@ -10,7 +10,8 @@
 // settings that the host sets; prints a decoded, timestamped trace of the
 // traffic to the descriptor `trace` (-1: none), and with `record` not empty
 // writes the traffic to that file as a capture (a file that exists is
-// refused, as an existing `link` is). The trace never holds up the relay or
+// refused, as an existing `link` is; once it passes `recordLimit` bytes it
+// moves to RECORD.1 and a new one starts, as the library's trace does). The trace never holds up the relay or
 // the signals: it is written only as fast as its reader takes it, held up
 // to 1 MiB meanwhile, and lines past that are dropped, counted, and said
 // at the end and in the recording. Each direction keeps flowing whatever the other does:
@@ -23,6 +24,7 @@
 // has gone, 2 when `link` exists and is not a stale link of a tap or
 // `record` exists, 3 when the device does not open (each with a message on
 // standard error).
-int RunTap(const std::string &device, const std::string &link, const std::string &record, int trace);
+int RunTap(const std::string &device, const std::string &link, const std::string &record, long long recordLimit,
+           int trace);
 
 #endif

@@ -1,10 +1,11 @@
 // devsim: a simulated card device on a pseudo-terminal.
 //
 //   devsim [--link PATH] [--trace] [--control] [--pace BAUD]
-//          [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR] [--record FILE]
+//          [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR] [--record FILE [--record-max MB]]
 //   devsim [--link PATH] [--trace] --replay FILE [--loose] [--allow-prefix]
 //
-// --record writes the line to FILE as a capture; --replay plays the
+// --record writes the line to FILE as a capture (moved to FILE.1 once it
+// passes --record-max megabytes, default 32, as the library's trace); --replay plays the
 // device's side of a capture instead of the behaviours, and exits 1 at the
 // end unless the host followed it to its end (with --allow-prefix: as far
 // as it went). Lines of the capture that cannot be read are said on
@@ -77,8 +78,9 @@ int Usage()
 {
     fprintf(stderr,
             "usage: devsim [--link PATH] [--trace[=FILE]] [--control] [--baud BAUD|any] [--pace BAUD|0]\n"
-            "              [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR] [--record FILE]\n"
+            "              [--on CODE=BEHAVIOUR]... [--default BEHAVIOUR] [--record FILE [--record-max MB]]\n"
             "       devsim [--link PATH] [--trace[=FILE]] --replay FILE [--loose] [--allow-prefix]\n"
+            "--record-max: the recording moves to FILE.1 once it passes this size (default 32 MB).\n"
             "--baud: the device's line rate (default 9600); a host at another rate is heard as\n"
             "  garbage and not answered ('any': heard at every rate). --pace: bytes go out no\n"
             "  faster than this rate (default: the device's rate; 0: as fast as they come).\n"
@@ -116,6 +118,7 @@ int main(int argc, char **argv)
     device.behaviours['<'].data = {'V', 'O', 'L', 'M', 'I', 'R', 'A', 'X', '-', 'S', 'I', 'M', ' ', '1', '.', '0'};
     std::string link, recordPath, replayPath;
     bool loose = false, allowPrefix = false, paceGiven = false;
+    long long recordLimit = CaptureWriter::kDefaultLimit;
     FILE *trace = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -130,6 +133,11 @@ int main(int argc, char **argv)
             trace = fopen(a.c_str() + 8, "w");
         } else if (a == "--record" && i + 1 < argc) {
             recordPath = next;
+            ++i;
+        } else if (a == "--record-max" && i + 1 < argc) {
+            if (!CaptureWriter::LimitFromText(next, recordLimit))
+                return fprintf(stderr, "devsim: --record-max takes megabytes (more than 0, at most 1048576), not '%s'\n",
+                               Printable(next).c_str()), 2;
             ++i;
         } else if (a == "--replay" && i + 1 < argc) {
             replayPath = next;
@@ -195,7 +203,8 @@ int main(int argc, char **argv)
     fflush(stdout);
 
     CaptureWriter record;
-    if (!recordPath.empty() && !record.Open(recordPath, "devsim", link.empty() ? pty.path : link, device.lineBaud))
+    if (!recordPath.empty() && !record.Open(recordPath, "devsim", link.empty() ? pty.path : link, device.lineBaud, false,
+                                                    recordLimit))
         return fprintf(stderr, "devsim: cannot write %s\n", Printable(recordPath).c_str()), 1;
     const int64_t t0 = NowUs();
     int64_t orphanCheckAt = t0;
@@ -219,6 +228,7 @@ int main(int argc, char **argv)
             ForgetCloses(closes);
             ReleaseOrphanedExclusive(pty);
         }
+        record.Idle(NowUs() - t0);
         const pollfd &p = fds[0];
         if (r > 0 && (p.revents & POLLIN)) {
             unsigned char buf[4096];
