@@ -453,6 +453,8 @@ std::string PlainHex(const Bytes &bytes)
     return out;
 }
 
+}  // namespace
+
 std::string WallClockText(int64_t us)
 {
     const time_t seconds = (time_t)(us / 1000000);
@@ -463,8 +465,6 @@ std::string WallClockText(int64_t us)
              utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, (int)(us % 1000000));
     return text;
 }
-
-}  // namespace
 
 bool CaptureWriter::LimitFromText(const std::string &megabytes, long long &bytes)
 {

@@ -80,6 +80,9 @@ private:
     std::shared_ptr<State> state_;
 };
 
+// "2026-12-11T08:26:27.123456Z" for µs since 1970 UTC, as headers write it.
+std::string WallClockText(int64_t us);
+
 // Reads a whole capture into memory with CaptureReader (each damaged line
 // also said in `skipped`).
 bool ReadCapture(std::istream &in, Capture &capture, std::string &error);

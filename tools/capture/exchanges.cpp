@@ -35,14 +35,21 @@ std::string Outcome(int rc)
     return std::to_string(rc) + (c ? std::string(" ") + c->name : " device status");
 }
 
-// The outcome of an exchange of a tool's capture, from the wire alone.
+// The outcome of an exchange of a tool's capture, from the wire alone,
+// judged as the library judges it: a bad block check, then the echo of
+// the command code and parameter code, then the marker.
 void JudgeFromWire(ExchangeRecord &x)
 {
     std::string outcome = "no reply";
     for (const WireSequence &s : x.sequences) {
         switch (s.kind) {
-        case WireSequence::REPLY: outcome = "answered"; break;
-        case WireSequence::NEGATIVE: outcome = "negative reply"; break;
+        case WireSequence::REPLY:
+        case WireSequence::NEGATIVE:
+            if (s.bytes.size() > 3 && x.code >= 0 && (s.bytes[2] != x.code || s.bytes[3] != x.param))
+                outcome = "wrong echo (ERR_ECHO)";
+            else
+                outcome = s.kind == WireSequence::REPLY ? "answered" : "negative reply";
+            break;
         case WireSequence::BAD_REPLY: outcome = "bad reply"; break;
         case WireSequence::NOT_ACK: outcome = "not acknowledged"; break;
         case WireSequence::ABORT: outcome = "aborted"; break;
@@ -75,149 +82,203 @@ void Delays(ExchangeRecord &x)
     x.near = within(x.ackDelay, x.ackTimeout) || within(x.replyDelay, x.replyTimeout);
 }
 
+// What an exchange is once it has ended: a write's line time is an
+// estimate (a pseudo-terminal has none), so it never starts before what came
+// before it; the outcome of a tool's capture from the wire; the delays.
+void Conclude(ExchangeRecord &x)
+{
+    for (size_t j = 1; j < x.sequences.size(); ++j) {
+        WireSequence &s = x.sequences[j];
+        if (s.fromHost && s.start < x.sequences[j - 1].end)
+            s.start = std::min(s.end, x.sequences[j - 1].end);
+    }
+    if (!x.sequences.empty() && x.sequences[0].start < x.start)
+        x.sequences[0].start = std::min(x.sequences[0].end, x.start);
+    if (!x.hasResult && x.fn.empty())
+        JudgeFromWire(x);
+    else if (!x.hasResult)
+        x.outcome = "no result (the capture ends)";
+    Delays(x);
+    if (!x.damaged.empty()) {
+        x.outcome = "damaged";
+        x.failed = true;
+    }
+}
+
 }  // namespace
+
+struct ExchangeSplitter::Port {
+    LineDecoder decoder;
+    std::unique_ptr<ExchangeRecord> current;
+    int64_t pending[2] = {-1, -1};  // per direction: when the sequence being cut began
+    int64_t byteUs = 0;             // the library's port: one byte's time on the line
+    std::string damagedSince;       // a damaged line since its last call
+};
+
+ExchangeSplitter::ExchangeSplitter(std::function<void(ExchangeRecord &)> done) : done_(std::move(done)) {}
+
+ExchangeSplitter::~ExchangeSplitter() = default;
+
+ExchangeSplitter::Port &ExchangeSplitter::PortOf(const CaptureEvent &e)
+{
+    std::unique_ptr<Port> &p = ports_[std::to_string(e.session) + "/" + e.handle];
+    if (!p)
+        p.reset(new Port);
+    return *p;
+}
+
+void ExchangeSplitter::Begin(Port &p, const CaptureEvent &e, int64_t start)
+{
+    End(p);
+    p.current.reset(new ExchangeRecord);
+    p.current->number = ++count_;
+    p.current->start = start;
+    p.current->session = e.session;
+    p.current->pid = e.pid;
+}
+
+void ExchangeSplitter::End(Port &p)
+{
+    if (!p.current)
+        return;
+    Conclude(*p.current);
+    done_(*p.current);
+    p.current.reset();
+}
+
+// The exchange under way on the event's port; after a damaged line, bytes
+// and results with no call before them make a damaged exchange of their
+// own rather than join one they may not belong to.
+ExchangeRecord *ExchangeSplitter::Current(Port &p, const CaptureEvent &e)
+{
+    if (!p.current && !p.damagedSince.empty() && !e.handle.empty()) {
+        Begin(p, e, e.at);
+        p.current->damaged = p.damagedSince;
+    }
+    return p.current.get();
+}
+
+void ExchangeSplitter::Feed(const CaptureEvent &e)
+{
+    const int64_t t = e.at;
+    switch (e.kind) {
+    case CaptureEvent::DAMAGED: {
+        // the exchange under way on the line's port (every port of its
+        // session when its port cannot be read) is marked
+        const std::string why = "line " + std::to_string(e.line) + ": " + e.reason;
+        const std::string prefix = std::to_string(e.session) + "/";
+        for (auto &entry : ports_) {
+            Port &p = *entry.second;
+            if (entry.first.compare(0, prefix.size(), prefix) != 0 ||
+                (!e.handle.empty() && entry.first != prefix + e.handle))
+                continue;
+            if (p.current && p.current->damaged.empty())
+                p.current->damaged = why;
+            p.damagedSince = why;
+        }
+        Port &p = PortOf(e);
+        p.damagedSince = why;
+        p.decoder = LineDecoder();
+        p.pending[0] = p.pending[1] = -1;
+        break;
+    }
+    case CaptureEvent::HEADER:
+        // a process's new session: what its old one left under way has ended
+        for (auto &entry : ports_)
+            if (entry.second->current && entry.second->current->pid == e.pid &&
+                entry.second->current->session != e.session)
+                End(*entry.second);
+        break;
+    case CaptureEvent::OPEN:  // the library's writes: their line time is estimated from the rate
+        if (e.baud > 0)
+            PortOf(e).byteUs = 10000000 / e.baud;
+        break;
+    case CaptureEvent::CALL: {
+        Port &p = PortOf(e);
+        p.damagedSince.clear();
+        Begin(p, e, t);
+        ExchangeRecord &x = *p.current;
+        x.fn = e.fn;
+        if (e.bytes.size() >= 2) {
+            x.code = e.bytes[0];
+            x.param = e.bytes[1];
+        }
+        x.ackTimeout = e.ack;
+        x.replyTimeout = e.reply;
+        x.eotTimeout = e.eot;
+        break;
+    }
+    case CaptureEvent::TIMEOUT:
+        if (ExchangeRecord *x = Current(PortOf(e), e))
+            x->timedOut.push_back(e.wait);
+        break;
+    case CaptureEvent::RESULT: {
+        Port &p = PortOf(e);
+        if (ExchangeRecord *x = Current(p, e)) {
+            x->hasResult = true;
+            x->rc = e.rc;
+            x->outcome = Outcome(e.rc);
+            x->failed = e.rc != 0;
+        }
+        End(p);
+        break;
+    }
+    case CaptureEvent::TX:
+    case CaptureEvent::RX: {
+        Port &p = PortOf(e);
+        const bool fromHost = e.kind == CaptureEvent::TX;
+        int64_t &started = p.pending[fromHost ? 0 : 1];
+        if (started < 0) {
+            started = t;
+            // the library times a write when it has returned: its bytes
+            // began their line time earlier
+            if (fromHost && !e.handle.empty())
+                started = t - p.byteUs * (int64_t)e.bytes.size();
+        }
+        const auto messages =
+            p.decoder.Feed(fromHost ? LineDecoder::HOST_TO_DEVICE : LineDecoder::DEVICE_TO_HOST, e.bytes);
+        for (const auto &m : messages) {
+            WireSequence s{KindOf(fromHost, m), fromHost, started, t, m.bytes, m.meaning};
+            if (s.kind == WireSequence::COMMAND && e.handle.empty()) {
+                // a tool's capture has no calls: each command frame starts an exchange
+                Begin(p, e, s.start);
+                p.current->code = m.bytes.size() > 3 ? m.bytes[2] : -1;
+                p.current->param = m.bytes.size() > 3 ? m.bytes[3] : -1;
+            }
+            if (ExchangeRecord *x = Current(p, e)) {
+                if (x->sequences.size() < kMaxSequences)
+                    x->sequences.push_back(s);
+                else
+                    ++x->droppedSequences;
+            }
+        }
+        if (!messages.empty())
+            started = -1;
+        break;
+    }
+    default: break;
+    }
+}
+
+void ExchangeSplitter::Finish()
+{
+    std::vector<Port *> open;
+    for (auto &entry : ports_)
+        if (entry.second->current)
+            open.push_back(entry.second.get());
+    std::sort(open.begin(), open.end(), [](Port *a, Port *b) { return a->current->number < b->current->number; });
+    for (Port *p : open)
+        End(*p);
+}
 
 std::vector<ExchangeRecord> SplitExchanges(const Capture &capture)
 {
     std::vector<ExchangeRecord> out;
-    std::map<std::string, LineDecoder> decoders;
-    std::map<std::string, long> current;        // per port: its exchange in `out`, -1 for none
-    std::map<std::string, int64_t> pending[2];  // per port and direction: when the sequence being cut began
-    std::map<std::string, int64_t> byteUs;      // per port of the library: one byte's time on the line
-    std::map<std::string, std::string> damagedSince;  // per port: a damaged line since its last call
-    int64_t offset = 0, sessionEnd = 0;
-    int session = 0;
-    for (const CaptureEvent &e : capture.events) {
-        if (e.session != session) {
-            session = e.session;
-            offset = sessionEnd;  // sessions are laid one after the other
-            decoders.clear();
-            current.clear();
-            pending[0].clear();
-            pending[1].clear();
-            damagedSince.clear();
-        }
-        const int64_t t = offset + e.t;
-        sessionEnd = std::max(sessionEnd, t);
-        const std::string &h = e.handle;
-        auto exchange = [&]() -> ExchangeRecord * {
-            auto it = current.find(h);
-            if ((it == current.end() || it->second < 0) && damagedSince.count(h) && !h.empty() &&
-                e.kind != CaptureEvent::CALL && e.kind != CaptureEvent::OPEN && e.kind != CaptureEvent::CLOSE) {
-                ExchangeRecord x;
-                x.start = t;
-                x.damaged = damagedSince[h];
-                current[h] = (long)out.size();
-                out.push_back(x);
-                it = current.find(h);
-            }
-            return it == current.end() || it->second < 0 ? nullptr : &out[it->second];
-        };
-        switch (e.kind) {
-        case CaptureEvent::DAMAGED: {
-            // the exchange under way on the line's port (every port when
-            // its port cannot be read) is marked; bytes and results that
-            // follow with no call before them make a damaged exchange of
-            // their own rather than join one they may not belong to
-            const std::string why = "line " + std::to_string(e.line) + ": " + e.reason;
-            for (auto &c : current)
-                if ((e.handle.empty() || c.first == e.handle) && c.second >= 0 && out[c.second].damaged.empty())
-                    out[c.second].damaged = why;
-            if (e.handle.empty())
-                for (auto &c : current)
-                    damagedSince[c.first] = why;
-            damagedSince[e.handle] = why;
-            decoders.erase(e.handle);
-            pending[0].erase(e.handle);
-            pending[1].erase(e.handle);
-            break;
-        }
-        case CaptureEvent::OPEN:  // the library's writes: their line time is estimated from the rate
-            if (e.baud > 0)
-                byteUs[h] = 10000000 / e.baud;
-            break;
-        case CaptureEvent::CALL: {
-            damagedSince.erase(h);
-            ExchangeRecord x;
-            x.start = t;
-            x.fn = e.fn;
-            if (e.bytes.size() >= 2) {
-                x.code = e.bytes[0];
-                x.param = e.bytes[1];
-            }
-            x.ackTimeout = e.ack;
-            x.replyTimeout = e.reply;
-            x.eotTimeout = e.eot;
-            current[h] = (long)out.size();
-            out.push_back(x);
-            break;
-        }
-        case CaptureEvent::TIMEOUT:
-            if (ExchangeRecord *x = exchange())
-                x->timedOut.push_back(e.wait);
-            break;
-        case CaptureEvent::RESULT:
-            if (ExchangeRecord *x = exchange()) {
-                x->hasResult = true;
-                x->rc = e.rc;
-                x->outcome = Outcome(e.rc);
-                x->failed = e.rc != 0;
-            }
-            current[h] = -1;
-            break;
-        case CaptureEvent::TX:
-        case CaptureEvent::RX: {
-            const bool fromHost = e.kind == CaptureEvent::TX;
-            auto &started = pending[fromHost ? 0 : 1];
-            if (!started.count(h))
-                started[h] = t;
-            // the library times a write when it has returned: its bytes began
-            // their line time earlier
-            const int64_t per = byteUs.count(h) ? byteUs[h] : 0;
-            const int64_t end = t;
-            if (fromHost && !h.empty() && started[h] == t)
-                started[h] = t - per * (int64_t)e.bytes.size();
-            const auto messages = decoders[h].Feed(fromHost ? LineDecoder::HOST_TO_DEVICE : LineDecoder::DEVICE_TO_HOST, e.bytes);
-            for (const auto &m : messages) {
-                WireSequence s{KindOf(fromHost, m), fromHost, started[h], end, m.bytes, m.meaning};
-                if (s.kind == WireSequence::COMMAND && h.empty()) {
-                    // a tool's capture has no calls: each command frame starts an exchange
-                    ExchangeRecord x;
-                    x.start = s.start;
-                    x.code = m.bytes.size() > 3 ? m.bytes[2] : -1;
-                    x.param = m.bytes.size() > 3 ? m.bytes[3] : -1;
-                    out.push_back(x);
-                    current[h] = (long)out.size() - 1;
-                }
-                if (ExchangeRecord *x = exchange())
-                    x->sequences.push_back(s);
-            }
-            if (!messages.empty())
-                started.erase(h);
-            break;
-        }
-        default: break;
-        }
-    }
-    for (ExchangeRecord &x : out) {
-        // a write's line time is an estimate (a pseudo-terminal has none):
-        // it never starts before what came before it
-        for (size_t j = 1; j < x.sequences.size(); ++j) {
-            WireSequence &s = x.sequences[j];
-            if (s.fromHost && s.start < x.sequences[j - 1].end)
-                s.start = std::min(s.end, x.sequences[j - 1].end);
-        }
-        if (!x.sequences.empty() && x.sequences[0].start < x.start)
-            x.sequences[0].start = std::min(x.sequences[0].end, x.start);
-        if (!x.hasResult && x.fn.empty())
-            JudgeFromWire(x);
-        else if (!x.hasResult)
-            x.outcome = "no result (the capture ends)";
-        Delays(x);
-        if (!x.damaged.empty()) {
-            x.outcome = "damaged";
-            x.failed = true;
-        }
-    }
+    ExchangeSplitter splitter([&](ExchangeRecord &x) { out.push_back(std::move(x)); });
+    for (const CaptureEvent &e : capture.events)
+        splitter.Feed(e);
+    splitter.Finish();
+    std::sort(out.begin(), out.end(),
+              [](const ExchangeRecord &a, const ExchangeRecord &b) { return a.number < b.number; });
     return out;
 }

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <vector>
 #include <string>
 
 #include "capture_listing.h"
@@ -21,18 +23,35 @@ int CaptureFileOf(const CommandLine &line, std::string &path)
     return 0;
 }
 
-// Reads a capture: 0; 2 with the reader's refusal; 4 when lines were
-// skipped (each said on standard error).
-int ReadForTool(const std::string &path, Capture &capture)
+// Reads a capture an event at a time, in constant memory, handing each to
+// `take`; each skipped line is said on standard error. 0; 2 with the
+// reader's refusal; 4 when lines were skipped.
+int ReadForTool(const std::string &path, const std::function<void(const CaptureEvent &)> &take)
 {
-    std::string error;
-    if (!ReadCaptureFile(path, capture, error)) {
-        fprintf(stderr, "volmirax: %s\n", Printable(error).c_str());
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        fprintf(stderr, "volmirax: %s: cannot be read\n", Printable(path).c_str());
         return 2;
     }
-    for (const std::string &s : capture.skipped)
-        fprintf(stderr, "volmirax: %s: skipped %s\n", Printable(path).c_str(), Printable(s).c_str());
-    return capture.skipped.empty() ? 0 : 4;
+    std::vector<char> buffer(1 << 20);
+    in.rdbuf()->pubsetbuf(buffer.data(), (std::streamsize)buffer.size());
+    CaptureReader reader(in);
+    CaptureEvent e;
+    std::string error;
+    if (!reader.Start(e, error)) {
+        fprintf(stderr, "volmirax: %s: %s\n", Printable(path).c_str(), Printable(error).c_str());
+        return 2;
+    }
+    bool skipped = false;
+    do {
+        if (e.kind == CaptureEvent::DAMAGED) {
+            skipped = true;
+            fprintf(stderr, "volmirax: %s: skipped line %zu: %s\n", Printable(path).c_str(), e.line,
+                    Printable(e.reason).c_str());
+        }
+        take(e);
+    } while (reader.Next(e));
+    return skipped ? 4 : 0;
 }
 
 // Whether two paths name one file (the output may not exist yet).
@@ -53,12 +72,21 @@ int TraceCommand(const CommandLine &line)
         return bad;
     if (int bad = CaptureFileOf(line, path))
         return bad;
-    Capture capture;
-    const int read = ReadForTool(path, capture);
+    CaptureListing listing;
+    std::vector<std::string> lines;
+    auto print = [&]() {
+        for (const std::string &text : lines)
+            fputs((text + "\n").c_str(), stdout);
+        lines.clear();
+    };
+    const int read = ReadForTool(path, [&](const CaptureEvent &e) {
+        listing.Add(e, lines);
+        print();
+    });
     if (read == 2)
         return read;
-    for (const std::string &text : ListCapture(capture))
-        printf("%s\n", text.c_str());
+    listing.End(lines);
+    print();
     return read;
 }
 
@@ -77,11 +105,11 @@ int ReportCommand(const CommandLine &line)
                 Printable(output).c_str());
         return 2;
     }
-    Capture capture;
-    const int read = ReadForTool(path, capture);
+    ReportBuilder report(path);
+    const int read = ReadForTool(path, [&](const CaptureEvent &e) { report.Add(e); });
     if (read == 2)
         return read;
-    const std::string page = ReportPage(path, capture);
+    const std::string page = report.Page();
     std::ofstream out(output, std::ios::binary);
     if (!out.write(page.data(), (std::streamsize)page.size()) || !out.flush()) {
         fprintf(stderr, "volmirax: cannot write %s\n", Printable(output).c_str());
