@@ -22,4 +22,4 @@ done
 "$build/volmirax_bench" --report "$out"
 echo
 # the tools on a day of a busy kiosk: a capture of 100,000 exchanges
-/usr/bin/python3 "$here/report_bench.py" "$build/volmirax" 100000
+/usr/bin/python3 "$here/capture_bench.py" "$build/volmirax" 100000

@@ -77,4 +77,4 @@ build/bench/volmirax_bench --report "$out"
 [ -n "${BENCH_BUSY:-}" ] && exit 0
 echo
 # the tools on a day of a busy kiosk: a capture of 100,000 exchanges
-/usr/bin/python3 bench/report_bench.py build/bench/volmirax 100000
+/usr/bin/python3 bench/capture_bench.py build/bench/volmirax 10000 100000 1000000

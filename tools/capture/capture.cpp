@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
@@ -14,27 +15,6 @@ using json = nlohmann::json;
 namespace {
 
 const size_t kMaxLine = 1 << 20;
-
-// One line of at most kMaxLine bytes; 0 at the end, 1 for a line, -1 when
-// the line is longer (the rest of it is skipped), -2 when the file ends
-// without ending the line.
-int NextLine(std::istream &in, std::string &line)
-{
-    line.clear();
-    bool overlong = false;
-    int c;
-    while ((c = in.get()) != EOF) {
-        if (c == '\n')
-            return overlong ? -1 : 1;
-        if (line.size() < kMaxLine)
-            line.push_back(static_cast<char>(c));
-        else
-            overlong = true;
-    }
-    if (overlong)
-        return -1;
-    return line.empty() ? 0 : -2;
-}
 
 bool ParseHex(const std::string &text, Bytes &out)
 {
@@ -57,24 +37,118 @@ bool ParseHex(const std::string &text, Bytes &out)
     return high < 0;
 }
 
+// One line's members, read with nlohmann's SAX parser straight into a
+// flat list (no tree is built): strings, whole numbers, and anything else
+// (a float, a bool, null, an object or array) as OTHER. Reused line after
+// line, so reading allocates almost nothing.
+struct FlatLine {
+    struct Value {
+        enum Type { STRING, INT, TOO_BIG, OTHER } type = OTHER;
+        std::string name, text;
+        int64_t number = 0;
+    };
+    std::vector<Value> values;
+    size_t count = 0;
+    bool object = false;
+
+    // The last member of that name (as a parser that keeps one per name).
+    const Value *Find(const char *name) const
+    {
+        for (size_t i = count; i-- > 0;)
+            if (values[i].name == name)
+                return &values[i];
+        return nullptr;
+    }
+};
+
+class FlatSax {
+public:
+    explicit FlatSax(FlatLine &line) : line_(line) {}
+    bool null() { return Put(FlatLine::Value::OTHER); }
+    bool boolean(bool) { return Put(FlatLine::Value::OTHER); }
+    bool number_integer(int64_t v) { return Put(FlatLine::Value::INT, v); }
+    bool number_unsigned(uint64_t v)
+    {
+        return v > (uint64_t)INT64_MAX ? Put(FlatLine::Value::TOO_BIG) : Put(FlatLine::Value::INT, (int64_t)v);
+    }
+    bool number_float(double, const std::string &) { return Put(FlatLine::Value::OTHER); }
+    bool string(std::string &v)
+    {
+        if (depth_ == 1 && Put(FlatLine::Value::STRING))
+            line_.values[line_.count - 1].text.swap(v);
+        return true;
+    }
+    bool binary(std::vector<uint8_t> &) { return Put(FlatLine::Value::OTHER); }
+    bool start_object(std::size_t)
+    {
+        Put(FlatLine::Value::OTHER);
+        line_.object = line_.object || depth_ == 0;
+        ++depth_;
+        return true;
+    }
+    bool end_object() { return --depth_, true; }
+    bool start_array(std::size_t)
+    {
+        Put(FlatLine::Value::OTHER);
+        ++depth_;
+        return true;
+    }
+    bool end_array() { return --depth_, true; }
+    bool key(std::string &k)
+    {
+        if (depth_ == 1)
+            key_.swap(k);
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &) { return false; }
+
+private:
+    // a member of the line itself (depth 1); nested values are not kept
+    bool Put(FlatLine::Value::Type type, int64_t number = 0)
+    {
+        if (depth_ != 1)
+            return true;
+        if (line_.count == line_.values.size())
+            line_.values.emplace_back();
+        FlatLine::Value &v = line_.values[line_.count++];
+        v.type = type;
+        v.name = key_;
+        v.number = number;
+        v.text.clear();
+        return true;
+    }
+    FlatLine &line_;
+    int depth_ = 0;
+    std::string key_;
+};
+
+// Reads `text` as one JSON object: false when it is not JSON or not an object.
+bool ParseLine(const std::string &text, FlatLine &line)
+{
+    line.count = 0;
+    line.object = false;
+    FlatSax sax(line);
+    return json::sax_parse(text, &sax) && line.object;
+}
+
 struct Fields {
-    const json &j;
+    const FlatLine &j;
     std::string error;
 
     bool Int(const char *name, int64_t &out, bool required = true)
     {
-        auto it = j.find(name);
-        if (it == j.end()) {
+        const FlatLine::Value *v = j.Find(name);
+        if (!v) {
             if (required)
                 error = std::string("no \"") + name + "\"";
             return !required;
         }
-        if (!it->is_number_integer()) {
+        if (v->type != FlatLine::Value::INT && v->type != FlatLine::Value::TOO_BIG) {
             error = std::string("\"") + name + "\" is not a whole number";
             return false;
         }
-        out = it->get<int64_t>();
-        if (out < -kCaptureMaxTime || out > kCaptureMaxTime) {
+        out = v->number;
+        if (v->type == FlatLine::Value::TOO_BIG || out < -kCaptureMaxTime || out > kCaptureMaxTime) {
             error = std::string("\"") + name + "\" is out of range";
             return false;
         }
@@ -94,17 +168,17 @@ struct Fields {
     }
     bool Text(const char *name, std::string &out, bool required = true)
     {
-        auto it = j.find(name);
-        if (it == j.end()) {
+        const FlatLine::Value *v = j.Find(name);
+        if (!v) {
             if (required)
                 error = std::string("no \"") + name + "\"";
             return !required;
         }
-        if (!it->is_string()) {
+        if (v->type != FlatLine::Value::STRING) {
             error = std::string("\"") + name + "\" is not a string";
             return false;
         }
-        out = it->get<std::string>();
+        out = v->text;
         return true;
     }
     bool Hex(const char *name, Bytes &out, bool required = true)
@@ -254,24 +328,63 @@ bool ReadEvent(Fields &f, CaptureEvent &e, std::vector<int64_t> &gaps)
 
 // What could be read of a damaged line: its port and process, so that the
 // exchange it touched can be found.
-void SalvageWhere(const json &j, CaptureEvent &e)
+void SalvageWhere(const FlatLine &j, CaptureEvent &e)
 {
-    if (!j.is_object())
-        return;
-    auto h = j.find("handle");
-    if (h != j.end() && h->is_string())
-        e.handle = h->get<std::string>();
-    auto p = j.find("pid");
-    if (p != j.end() && p->is_number_integer())
-        e.pid = p->get<int64_t>();
+    const FlatLine::Value *h = j.Find("handle");
+    if (h && h->type == FlatLine::Value::STRING)
+        e.handle = h->text;
+    const FlatLine::Value *p = j.Find("pid");
+    if (p && p->type == FlatLine::Value::INT)
+        e.pid = p->number;
 }
 
 }  // namespace
 
+int CaptureLines::Next(std::string &line)
+{
+    line.clear();
+    bool overlong = false;
+    for (;;) {
+        if (pos_ == buffer_.size()) {
+            buffer_.resize(1 << 16);
+            in_.read(buffer_.data(), (std::streamsize)buffer_.size());
+            buffer_.resize((size_t)in_.gcount());
+            pos_ = 0;
+            if (buffer_.empty())
+                return overlong ? -1 : line.empty() ? 0 : -2;
+        }
+        const char *start = buffer_.data() + pos_;
+        const char *end = static_cast<const char *>(memchr(start, '\n', buffer_.size() - pos_));
+        const size_t n = end ? (size_t)(end - start) : buffer_.size() - pos_;
+        const size_t room = kMaxLine - std::min(kMaxLine, line.size());
+        line.append(start, std::min(n, room));
+        overlong = overlong || n > room;
+        pos_ += n + (end ? 1 : 0);
+        if (end)
+            return overlong ? -1 : 1;
+    }
+}
+
 struct CaptureReader::State {
-    // per process and port: a trace of several ports interleaves calls, and
-    // several processes may write one file, each on its own clock
-    std::map<std::pair<int64_t, std::string>, int64_t> lastTime;
+    FlatLine line;              // the line being read, reused
+    std::vector<int64_t> gaps;  // its received bytes' pauses
+    // per port of each session: a trace of several ports interleaves calls,
+    // and several processes may write one file, each on its own clock
+    std::map<std::pair<int, std::string>, int> ports;
+    std::pair<int, std::string> lastPort{-1, ""};
+    int lastPortId = 0;
+    std::unordered_map<int, int64_t> lastTime;  // by port
+
+    int PortId(int session, const std::string &handle)
+    {
+        if (session == lastPort.first && handle == lastPort.second)
+            return lastPortId;
+        lastPort = {session, handle};
+        auto it = ports.find(lastPort);
+        if (it == ports.end())
+            it = ports.emplace(lastPort, (int)ports.size() + 1).first;
+        return lastPortId = it->second;
+    }
     std::map<int64_t, int> sessionOf;        // the latest header of each process
     std::map<int, int64_t> offsetOf;         // each session's place on the one time line
     int64_t firstWall = 0, latest = 0;       // the first header's wall clock; the latest time seen
@@ -307,13 +420,15 @@ bool CaptureReader::Read(CaptureEvent &e, std::string *refusal)
     State &st = *state_;
     std::string text;
     for (;;) {
-        const int got = NextLine(in_, text);
+        const int got = lines_.Next(text);
         if (got == 0)
             return false;
         ++number_;
         std::string why;
-        json j;
-        std::vector<int64_t> gaps;
+        FlatLine &j = state_->line;
+        j.count = 0;
+        std::vector<int64_t> &gaps = state_->gaps;
+        gaps.clear();
         e = CaptureEvent();
         e.line = number_;
         if (got == -1) {
@@ -323,8 +438,7 @@ bool CaptureReader::Read(CaptureEvent &e, std::string *refusal)
         } else if (text.empty() || text == "\r") {
             continue;
         } else {
-            j = json::parse(text, nullptr, false);
-            if (j.is_discarded() || !j.is_object()) {
+            if (!ParseLine(text, j)) {
                 why = "not a JSON object";
             } else {
                 Fields f{j, ""};
@@ -345,8 +459,6 @@ bool CaptureReader::Read(CaptureEvent &e, std::string *refusal)
         if (why.empty() && e.kind == CaptureEvent::HEADER) {
             const int session = ++sessions_;
             st.sessionOf[e.pid] = session;
-            for (auto it = st.lastTime.begin(); it != st.lastTime.end();)
-                it = it->first.first == e.pid ? st.lastTime.erase(it) : std::next(it);
             if (st.firstWall == 0 && e.wallUs > 0)
                 st.firstWall = e.wallUs;
             // on the wall clock when the header has one; otherwise after
@@ -357,7 +469,7 @@ bool CaptureReader::Read(CaptureEvent &e, std::string *refusal)
             if (!st.sessionOf.count(e.pid)) {
                 why = "a line of process " + std::to_string(e.pid) + " before its header";
             } else {
-                int64_t &last = st.lastTime[{e.pid, e.handle}];
+                int64_t &last = st.lastTime[st.PortId(st.sessionOf[e.pid], e.handle)];
                 if (e.t < last)
                     why = "time " + std::to_string(e.t) + " is before the line before it (" + std::to_string(last) + ")";
                 else
@@ -377,6 +489,7 @@ bool CaptureReader::Read(CaptureEvent &e, std::string *refusal)
         auto s = st.sessionOf.find(e.pid);
         e.session = s != st.sessionOf.end() ? s->second : st.lastSession;
         st.lastSession = e.session;
+        e.portId = e.kind == CaptureEvent::HEADER ? 0 : st.PortId(e.session, e.handle);
         e.at = st.offsetOf[e.session] + e.t;
         st.latest = std::max(st.latest, e.at);
         if (!gaps.empty()) {
@@ -396,7 +509,7 @@ bool CaptureReader::Read(CaptureEvent &e, std::string *refusal)
                     t += gaps[i - 1];
                 from = i;
             }
-            st.lastTime[{e.pid, e.handle}] = t;
+            st.lastTime[e.portId] = t;
             st.latest = std::max(st.latest, pieces.back().at);
             e = std::move(pieces.front());
             for (size_t i = pieces.size(); i-- > 1;)

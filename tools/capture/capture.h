@@ -27,6 +27,7 @@ struct CaptureEvent {
                             // headers carry one, otherwise each session laid after what came before it
     int64_t wallUs = 0;     // HEADER: its wall clock at t = 0, µs since 1970 UTC (0: none, format 1)
     std::string handle;     // the port's handle; empty in a tool's capture
+    int portId = 0;         // from 1: the port (its session and handle) as the reader numbers them
     Bytes bytes;            // TX, RX; CALL: the command bytes
     std::string fn;         // CALL, RESULT: the export
     std::string wait;       // TIMEOUT: "ack", "reply" or "echo"
@@ -60,9 +61,23 @@ const int64_t kCaptureMaxTime = 1000000000000000LL;
 // out of range, bad hex or gaps, a time before the one of the line before
 // it on the same port of the same process, a line over 1 MiB) are handed
 // out in their place as DAMAGED events with their reason.
+// The lines of a stream, read in blocks: one line of at most 1 MiB at a
+// time. Next gives 0 at the end, 1 for a line, -1 when the line is longer
+// (the rest of it is skipped), -2 when the stream ends without ending it.
+class CaptureLines {
+public:
+    explicit CaptureLines(std::istream &in) : in_(in) {}
+    int Next(std::string &line);
+
+private:
+    std::istream &in_;
+    std::vector<char> buffer_;
+    size_t pos_ = 0;
+};
+
 class CaptureReader {
 public:
-    explicit CaptureReader(std::istream &in) : in_(in) {}
+    explicit CaptureReader(std::istream &in) : lines_(in) {}
     // The first event: false, with "line N: reason" in `error`, for a file
     // that is not a capture (no header first, or a header of another format).
     bool Start(CaptureEvent &first, std::string &error);
@@ -72,7 +87,7 @@ public:
 
 private:
     bool Read(CaptureEvent &e, std::string *refusal);
-    std::istream &in_;
+    CaptureLines lines_;
     size_t number_ = 0;
     int sessions_ = 0;
     std::vector<CaptureEvent> split_;  // the rest of a received run, in reverse order

@@ -43,7 +43,7 @@ void CaptureListing::Add(const CaptureEvent &e, std::vector<std::string> &out)
         return;
     }
     const double s = e.t / 1e6;
-    const std::string key = std::to_string(e.session) + "/" + e.handle;
+    const int key = e.portId;
     if (!ports_.count(key))
         ports_.emplace(key, ++portsIn_[e.session]);
     // the lines of a process other than the one whose header came last

@@ -19,8 +19,8 @@ public:
     void End(std::vector<std::string> &out) const;
 
 private:
-    std::map<std::string, LineDecoder> decoders_;  // by session and handle
-    std::map<std::string, int> ports_;             // numbered in the order they appear in their session
+    std::map<int, LineDecoder> decoders_;  // by port
+    std::map<int, int> ports_;             // numbered in the order they appear in their session
     std::map<int, int> portsIn_;                   // how many ports each session has shown
     int latestSession_ = 0;
     size_t skipped_ = 0;

@@ -113,6 +113,7 @@ struct ExchangeSplitter::Port {
     int64_t pending[2] = {-1, -1};  // per direction: when the sequence being cut began
     int64_t byteUs = 0;             // the library's port: one byte's time on the line
     std::string damagedSince;       // a damaged line since its last call
+    int session = 0;
 };
 
 ExchangeSplitter::ExchangeSplitter(std::function<void(ExchangeRecord &)> done) : done_(std::move(done)) {}
@@ -121,9 +122,11 @@ ExchangeSplitter::~ExchangeSplitter() = default;
 
 ExchangeSplitter::Port &ExchangeSplitter::PortOf(const CaptureEvent &e)
 {
-    std::unique_ptr<Port> &p = ports_[std::to_string(e.session) + "/" + e.handle];
-    if (!p)
+    std::unique_ptr<Port> &p = ports_[e.portId];
+    if (!p) {
         p.reset(new Port);
+        p->session = e.session;
+    }
     return *p;
 }
 
@@ -166,11 +169,9 @@ void ExchangeSplitter::Feed(const CaptureEvent &e)
         // the exchange under way on the line's port (every port of its
         // session when its port cannot be read) is marked
         const std::string why = "line " + std::to_string(e.line) + ": " + e.reason;
-        const std::string prefix = std::to_string(e.session) + "/";
         for (auto &entry : ports_) {
             Port &p = *entry.second;
-            if (entry.first.compare(0, prefix.size(), prefix) != 0 ||
-                (!e.handle.empty() && entry.first != prefix + e.handle))
+            if (p.session != e.session || (!e.handle.empty() && entry.first != e.portId))
                 continue;
             if (p.current && p.current->damaged.empty())
                 p.current->damaged = why;

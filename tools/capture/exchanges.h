@@ -62,7 +62,7 @@ private:
     void Begin(Port &p, const CaptureEvent &e, int64_t start);
     void End(Port &p);
     std::function<void(ExchangeRecord &)> done_;
-    std::map<std::string, std::unique_ptr<Port>> ports_;  // by session and handle
+    std::map<int, std::unique_ptr<Port>> ports_;  // by CaptureEvent::portId
     int64_t count_ = 0;
 };
 

@@ -75,8 +75,10 @@ int TraceCommand(const CommandLine &line)
     CaptureListing listing;
     std::vector<std::string> lines;
     auto print = [&]() {
-        for (const std::string &text : lines)
-            fputs((text + "\n").c_str(), stdout);
+        for (const std::string &text : lines) {
+            fputs(text.c_str(), stdout);
+            fputc('\n', stdout);
+        }
         lines.clear();
     };
     const int read = ReadForTool(path, [&](const CaptureEvent &e) {
