@@ -3,7 +3,7 @@
 # reference poll-and-read host and the 32-bit DLL under Wine (the 64-bit one
 # on a machine that cannot run 32-bit programs), at 9600 and 115200 baud,
 # and prints one table, the cost of a Windows wait's pass and that of the
-# tools on a day's capture. The builds run interleaved: ROUNDS rounds, each
+# tools on long captures. The builds run interleaved: ROUNDS rounds, each
 # running every build once, in an order that rotates from round to round,
 # so that a slow phase of the machine does not fall on one build.
 #   bench/run_bench.sh [N [ROUNDS]]   (N exchanges per workload and build in all)
@@ -76,5 +76,5 @@ done
 build/bench/volmirax_bench --report "$out"
 [ -n "${BENCH_BUSY:-}" ] && exit 0
 echo
-# the tools on a day of a busy kiosk: a capture of 100,000 exchanges
+# the tools on a month of a busy kiosk: captures of 10,000 to 1,000,000 exchanges
 /usr/bin/python3 bench/capture_bench.py build/bench/volmirax 10000 100000 1000000

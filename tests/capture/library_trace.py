@@ -156,6 +156,30 @@ try:
     size = os.path.getsize(trace)
     check(out.stdout.split() == ["200", "200"] and len(said) == 1 and size < 0.01 * 1024 * 1024 + 4096,
           "PATH.1 cannot be replaced: the trace stops at its limit, said once", f"{size} bytes; {out.stderr.strip()}")
+
+    # a long reply at 9600 baud, its bytes read one at a time as they came:
+    # the whole exchange in at most 8,000 bytes of trace, every byte's time
+    # kept (a received run with its pauses)
+    link = os.path.join(folder, "slow")
+    slow = subprocess.Popen([devsim, "--link", link, "--on", "1=data=" + "D" * 893],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    sims.append((slow, link))
+    for _ in range(50):
+        if os.path.islink(link):
+            break
+        time.sleep(0.1)
+    trace = os.path.join(folder, "slow.jsonl")
+    out = host({"VOLMIRAX_TRACE": trace}, 1, link)
+    lines = open(trace).read().splitlines(keepends=True)
+    events = [json.loads(l) for l in lines]
+    first = next(i for i, e in enumerate(events) if e["e"] == "call")
+    last = next(i for i, e in enumerate(events) if e["e"] == "result")
+    size = sum(len(l) for l in lines[first:last + 1])
+    reply = [e for e in events[first:last] if e["e"] == "rx" and len(e["hex"]) > 1000]
+    paused = sum(1 for item in reply[0].get("gaps", "").split(",") if item and int(item.split("*")[0]) > 0) if reply else 0
+    check(out.stdout.split() == ["0", "1"] and size <= 8000 and len(reply) == 1 and paused > 100,
+          "a 900-byte reply at 9600 baud takes at most 8,000 bytes of trace, every byte's pause kept",
+          f"{size} bytes, {len(reply)} long rx lines, {paused} pauses; {out.stdout.strip()} {out.stderr.strip()[:200]}")
 finally:
     for proc, _ in sims:
         proc.terminate()

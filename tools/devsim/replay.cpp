@@ -20,10 +20,10 @@ bool SameCommand(const Bytes &a, const Bytes &b)
 bool Replay::Load(const Capture &capture, bool loose, std::string &error)
 {
     loose_ = loose;
-    std::set<std::string> handles;
+    std::set<int> handles;  // ports of every process and session
     for (const CaptureEvent &e : capture.events)
         if (e.kind == CaptureEvent::TX || e.kind == CaptureEvent::RX)
-            handles.insert(e.handle);
+            handles.insert(e.portId);
     if (handles.size() > 1) {
         error = "the capture has " + std::to_string(handles.size()) + " ports; a replay plays one device";
         return false;
