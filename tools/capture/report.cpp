@@ -105,14 +105,8 @@ void ReportBuilder::State::Coarsen()
     bucketCount = 0;
     for (auto &c : overTime) {
         std::map<int64_t, Bucket> merged;
-        for (auto &b : c.second) {
-            Bucket &m = merged[b.first / 24];
-            m.n += b.second.n;
-            m.failed += b.second.failed;
-            m.replied += b.second.replied;
-            m.replySumUs += b.second.replySumUs;
-            m.replyMaxUs = std::max(m.replyMaxUs, b.second.replyMaxUs);
-        }
+        for (auto &b : c.second)
+            merged[b.first / 24].Merge(b.second);
         c.second.swap(merged);
         bucketCount += c.second.size();
     }
@@ -342,28 +336,28 @@ std::string ReportBuilder::Page()
                                : ": tick \"only those that need a look\" in the table below") + ".</p>";
     page += "</section>\n";
 
-    // Per command over the capture's span: failures and reply delays.
-    if (s.lastAt / s.bucketUs > s.firstAt / s.bucketUs)
-    page += "<section id=\"over-time\"><h2>Over time</h2><p class=\"meta\">Per command code, per " +
-            std::string(s.bucketUs == kHourUs ? "hour" : "day") + ": the exchanges (failed in red) and the reply delay.</p>\n";
-    for (auto &c : s.overTime) {
-        if (s.lastAt / s.bucketUs == s.firstAt / s.bucketUs)
-            break;  // within one hour: the histograms say it all
-        const int64_t first = s.firstAt / s.bucketUs, last = s.lastAt / s.bucketUs;
-        std::vector<Bucket> buckets;
-        std::vector<std::string> labels;
-        if (last - first + 1 > 2000)
-            continue;  // (only when a span is far wider than the buckets kept)
-        for (int64_t k = first; k <= last; ++k) {
-            auto it = c.second.find(k);
-            buckets.push_back(it == c.second.end() ? Bucket() : it->second);
-            labels.push_back(BucketLabel(s.wall0, s.bucketUs, k));
+    // Per command over the capture's span: failures and reply delays, per
+    // hour for up to four days, per day beyond.
+    int64_t showUs = s.bucketUs;
+    if (showUs == kHourUs && s.lastAt / kHourUs - s.firstAt / kHourUs >= 96)
+        showUs = 24 * kHourUs;
+    const int64_t first = s.firstAt / showUs, last = s.lastAt / showUs;
+    if (last > first && last - first < 4000) {
+        page += "<section id=\"over-time\"><h2>Over time</h2><p class=\"meta\">Per command code, per " +
+                std::string(showUs == kHourUs ? "hour" : "day") +
+                " (UTC): the exchanges (failed in red) and the reply delay.</p>\n";
+        for (auto &c : s.overTime) {
+            std::vector<Bucket> buckets(last - first + 1);
+            std::vector<std::string> labels;
+            for (int64_t k = first; k <= last; ++k)
+                labels.push_back(BucketLabel(s.wall0, showUs, k));
+            for (const auto &b : c.second)
+                buckets[std::min<int64_t>(last, std::max<int64_t>(first, b.first * s.bucketUs / showUs)) - first].Merge(b.second);
+            page += "<div class=\"scroll\" data-over=\"" + Html(ByteLabel(c.first)) + "\">" +
+                    OverTime("command \"" + ByteLabel(c.first) + "\"", buckets, labels) + "</div>\n";
         }
-        page += "<div class=\"scroll\" data-over=\"" + Html(ByteLabel(c.first)) + "\">" +
-                OverTime("command \"" + ByteLabel(c.first) + "\"", buckets, labels) + "</div>\n";
-    }
-    if (s.lastAt / s.bucketUs > s.firstAt / s.bucketUs)
         page += "</section>\n";
+    }
 
     // Response times against the time-outs, per command code.
     page += "<section id=\"times\"><h2>Response times against the time-outs</h2>"

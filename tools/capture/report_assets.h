@@ -50,9 +50,12 @@ function renderTable(){const list=rows(),tb=document.querySelector('#all tbody')
   const td=document.createElement('td'),a=document.createElement('a');a.href='#x'+e[12];a.textContent='timeline';td.append(a);tr.append(td);tb.append(tr);}
  document.getElementById('page').textContent='page '+(page+1)+' of '+n+' ('+list.length+' exchanges)';}
 function svgEl(t,a,txt){const e=document.createElementNS('http://www.w3.org/2000/svg',t);for(const k in a)e.setAttribute(k,a[k]);if(txt!==undefined)e.textContent=txt;return e;}
-// Labels in rows above their lane: each takes the first row where it
-// overlaps nothing.
+// Labels in rows: each takes the first row where it overlaps no other, its
+// width measured as drawn.
 function placer(){const rows=[];return (x0,w)=>{for(let r=0;;r++){if(!rows[r]||rows[r]<x0){rows[r]=x0+w+6;return r;}}};}
+function label(svg,put,x,y,step,cls,text,anchor){const t=svgEl('text',{x:x,y:y,class:cls,'text-anchor':anchor||'start'},text);svg.append(t);
+ const w=t.getComputedTextLength?t.getComputedTextLength()||text.length*6:text.length*6,x0=anchor==='end'?x-w:x,row=put(x0,w);
+ t.setAttribute('y',y+row*step);return t;}
 function drawTimeline(i,view){const e=D.x[i];if(!e)return false;view.textContent='';
  const seqs=e[13],limits=[];let act=0.5;
  for(const s of seqs)act=Math.max(act,s[2]);
@@ -60,24 +63,24 @@ function drawTimeline(i,view){const e=D.x[i];if(!e)return false;view.textContent
   if(L&&L[0]>0&&s[0])limits.push([s[2]+L[0],L[1]+' '+L[0]+' ms',s[3]]);}
  // the axis is zoomed to the activity; a time-out far past it is drawn
  // past a break at the right edge
- const end=act*1.08,W=980,X0=70,XR=W-150,sc=(XR-X0)/end,x=t=>t<=end?X0+t*sc:XR+60,H=250,yHost=110,yDev=190;
- const svg=svgEl('svg',{viewBox:'0 0 '+W+' '+H,width:W,height:H,role:'img','aria-label':'timeline of exchange #'+e[12]});
+ const end=act*1.08,W=980,X0=70,XR=W-150,sc=(XR-X0)/end,x=t=>t<=end?X0+t*sc:XR+60,yHost=120,yDev=200,yAxis=225;
+ const h=document.createElement('h3');h.textContent='#'+e[12]+' at '+when(e[0])+': '+e[11]+' '+e[1]+' '+e[2]+': '+e[3]+' ('+e[15]+')';
+ const svg=svgEl('svg',{viewBox:'0 0 '+W+' 300',width:W,height:300,role:'img','aria-label':'timeline of exchange #'+e[12]});
+ const ul=document.createElement('ul');view.append(h,svg,ul);
  svg.append(svgEl('text',{x:6,y:yHost+13,class:'lane'},'host'),svgEl('text',{x:6,y:yDev+13,class:'lane'},'device'));
- const wrong=/ECHO/.test(e[3]);
- const put={1:placer(),0:placer()};
+ const wrong=/ECHO/.test(e[3]),put={1:placer(),0:placer()};
  seqs.forEach((s,j)=>{const y=s[0]?yHost:yDev,lim=limits.find(l=>(l[2]===0&&(s[3]===1||s[3]===2))||(l[2]===3&&s[3]>=4&&s[3]<=6)||(l[2]===7&&(s[3]===8||s[3]===9)));
   const late=!s[0]&&lim&&s[2]>lim[0],bad=late||BAD.has(s[3])||(wrong&&s[3]===4)||(e[4]&&j===seqs.length-1&&!s[0]&&s[3]!==8);
   svg.append(svgEl('rect',{x:x(s[1]),y:y,width:Math.max(2,(Math.min(s[2],end)-s[1])*sc),height:18,class:bad?'seq-bad':(s[0]?'seq-host':'seq-dev')}));
-  const text=(s[4]||K[s[3]])+(late?' (late)':''),w=Math.min(text.length,60)*5.6,row=put[s[0]](x(s[1]),w);
-  svg.append(svgEl('text',{x:x(s[1]),y:y-5-row*12,class:bad?'lbl bad':'lbl'},text.slice(0,60)));
+  label(svg,put[s[0]],x(s[1]),y-5,-13,bad?'lbl bad':'lbl',((s[4]||K[s[3]])+(late?' (late)':'')).slice(0,70));
   if(j>0){const g=s[1]-seqs[j-1][2];if(g>0.05&&(x(s[1])-x(seqs[j-1][2]))>40){const m=(x(seqs[j-1][2])+x(s[1]))/2;svg.append(svgEl('text',{x:m,y:yDev-10,class:'gap'},g.toFixed(1)+' ms'));}}});
- let lrow=0;for(const l of limits){const lx=x(l[0]);if(l[0]>end)svg.append(svgEl('path',{d:'M'+(XR+20)+' 228 l6 -8 M'+(XR+28)+' 228 l6 -8',class:'brk'}));
-  svg.append(svgEl('line',{x1:lx,y1:30,x2:lx,y2:215,class:'limit'}));svg.append(svgEl('text',{x:lx-3,y:14+12*lrow++,class:'limit','text-anchor':'end'},l[1]));}
- for(let k=0;k<=4;k++){const t=end*k/4;svg.append(svgEl('line',{x1:x(t),y1:215,x2:x(t),y2:220,class:'brk'}),svgEl('text',{x:x(t),y:234,class:'lane','text-anchor':k?'middle':'start'},t.toFixed(t<10?1:0)+' ms'));}
- const h=document.createElement('h3');h.textContent='#'+e[12]+' at '+when(e[0])+': '+e[11]+' '+e[1]+' '+e[2]+': '+e[3]+' ('+e[15]+')';
- const ul=document.createElement('ul');for(const s of seqs){const li=document.createElement('li');
+ const putLimit=placer();let broken=false;
+ for(const l of limits){const lx=x(l[0]);if(l[0]>end&&!broken){broken=true;svg.append(svgEl('path',{d:'M'+(XR+20)+' '+(yAxis+8)+' l6 -8 M'+(XR+28)+' '+(yAxis+8)+' l6 -8',class:'brk'}));}
+  svg.append(svgEl('line',{x1:lx,y1:40,x2:lx,y2:yAxis,class:'limit'}));label(svg,putLimit,lx-3,258,13,'limit',l[1],'end');}
+ for(let k=0;k<=4;k++){const t=end*k/4;svg.append(svgEl('line',{x1:x(t),y1:yAxis,x2:x(t),y2:yAxis+5,class:'brk'}),svgEl('text',{x:x(t),y:yAxis+18,class:'lane','text-anchor':k?'middle':'start'},t.toFixed(t<10?1:0)+' ms'));}
+ for(const s of seqs){const li=document.createElement('li');
   li.textContent=(s[1]).toFixed(1)+' ms '+(s[0]?'host>dev ':'dev>host ')+(s[5]||'')+'  '+(s[4]||K[s[3]]);ul.append(li);}
- view.append(h,svg,ul);return true;}
+ return true;}
 // An address that names an exchange shows it at the top of the page, so a
 // link (or a picture of the page at that address) shows it at once.
 function fromHash(){const m=/^#x(\d+)$/.exec(location.hash),focus=document.getElementById('focus');

@@ -31,6 +31,14 @@ std::string DelayHistogram(const std::string &title, const DelayCounts &d);
 // Per bucket of the span: exchanges, failures, and the reply delay.
 struct Bucket {
     int64_t n = 0, failed = 0, replied = 0, replySumUs = 0, replyMaxUs = 0;
+    void Merge(const Bucket &b)
+    {
+        n += b.n;
+        failed += b.failed;
+        replied += b.replied;
+        replySumUs += b.replySumUs;
+        replyMaxUs = replyMaxUs > b.replyMaxUs ? replyMaxUs : b.replyMaxUs;
+    }
 };
 // A command's exchanges over time, one bar per bucket (failures in red) and
 // the mean and largest reply delay as lines; `label(i)` names bucket i.
