@@ -69,5 +69,20 @@ check $? "the abort is echoed and the reply the host gave up on is never sent" "
 out=$("$tool" --device "$tmp/ttyVMX" --ack 300 --reply 300 --eot 500 --json send 31 30)
 grep -q '"result": 0' <<<"$out"
 check $? "the next exchange is answered in time" "$out"
+
+# the recording is bounded as the library's trace is: past --record-max it
+# moves to FILE.1 and a new file starts with a header; both read whole
+sim rec --pace 0 --record "$tmp/rec.jsonl" --record-max 0.002
+for _ in $(seq 25); do "$tool" --device "$tmp/rec" eject 0 >/dev/null; done
+kill "${sim_pids[-1]}"; wait "${sim_pids[-1]}" 2>/dev/null
+listed=0
+for f in "$tmp/rec.jsonl" "$tmp/rec.jsonl.1"; do
+    head -1 "$f" 2>/dev/null | grep -q '"e":"header"' && "$tool" trace "$f" >/dev/null 2>&1 || listed=1
+done
+size=$(stat -c %s "$tmp/rec.jsonl.1" 2>/dev/null || echo 0)
+check $([ $listed = 0 ] && [ "$size" -lt 4096 ] && echo 0 || echo 1) \
+    "a recording past --record-max moves to FILE.1 and starts again with a header" "FILE.1 of $size bytes"
+"$devsim" --record "$tmp/x.jsonl" --record-max 0 >/dev/null 2>&1; rc=$?
+check $([ $rc = 2 ] && echo 0 || echo 1) "a --record-max that is not a size is refused" "status $rc"
 echo "$failures failed"
 [ $failures = 0 ]
