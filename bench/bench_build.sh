@@ -21,5 +21,5 @@ for baud in 9600 115200; do
 done
 "$build/volmirax_bench" --report "$out"
 echo
-# the tools on a day of a busy kiosk: a capture of 100,000 exchanges
+# the tools on a month of a busy kiosk: a capture of 100,000 exchanges
 /usr/bin/python3 "$here/capture_bench.py" "$build/volmirax" 100000

@@ -76,5 +76,10 @@ done
 build/bench/volmirax_bench --report "$out"
 [ -n "${BENCH_BUSY:-}" ] && exit 0
 echo
+# what the traced build's trace took per exchange, both rates together
+echo "| workload | exchanges | bytes, format 1 | bytes, format 2 | format 1 / format 2 |"
+echo "|---|---|---|---|---|"
+/usr/bin/python3 bench/capture_size.py "$traces/trace.jsonl"
+echo
 # the tools on a month of a busy kiosk: captures of 10,000 to 1,000,000 exchanges
 /usr/bin/python3 bench/capture_bench.py build/bench/volmirax 10000 100000 1000000
