@@ -11,23 +11,21 @@ be measured; the memory checks are left to the plain build's run.)"""
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Checks  # noqa: E402
 
 tool, devsim, sample, bench = sys.argv[1:5]
 sys.path.insert(0, bench)
 import capture_bench  # noqa: E402  (the benchmark's month of a kiosk)
 
 folder = tempfile.mkdtemp(prefix="volmirax-formats.")
-failures = 0
-
-
-def check(ok, name, detail=""):
-    global failures
-    failures += not ok
-    print(("ok" if ok else "not ok") + " - formats: " + name + (f": {detail}" if detail else ""))
+check = Checks("formats")
 
 
 def to_format_2(source, target):
@@ -125,5 +123,5 @@ for what in ("trace", "report") if not sanitized else ():
     check(small[0] == large[0] == 0 and large[1] < 64 and large[1] < small[1] * 2,
           f"volmirax {what} of 100,000 exchanges in about the memory of 10,000",
           f"{small[1]:.0f} MB, then {large[1]:.0f} MB")
-print(f"{failures} failed" if failures else "all passed")
-sys.exit(1 if failures else 0)
+shutil.rmtree(folder, ignore_errors=True)
+sys.exit(check.end())

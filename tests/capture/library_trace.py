@@ -14,15 +14,12 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Checks  # noqa: E402
+
 library, devsim, package, tool = sys.argv[1:5]
 folder = tempfile.mkdtemp(prefix="volmirax-trace.")
-failures = 0
-
-
-def check(ok, name, detail=""):
-    global failures
-    failures += not ok
-    print(("ok" if ok else "not ok") + " - trace: " + name + (f": {detail}" if detail else ""))
+check = Checks("trace")
 
 
 def simulator(name):
@@ -184,5 +181,4 @@ finally:
     for proc, _ in sims:
         proc.terminate()
         proc.wait()
-print(f"{failures} failed" if failures else "all passed")
-sys.exit(1 if failures else 0)
+sys.exit(check.end())

@@ -17,18 +17,15 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Checks  # noqa: E402
+
 build, tool, bench = sys.argv[1:4]
 sys.path.insert(0, bench)
 import capture_bench  # noqa: E402  (the benchmark's month of a kiosk)
 
 folder = tempfile.mkdtemp(prefix="volmirax-glance.")
-failures = 0
-
-
-def check(ok, name, detail=""):
-    global failures
-    failures += not ok
-    print(("ok" if ok else "not ok") + " - report: " + name + (f": {detail}" if detail else ""))
+check = Checks("report")
 
 
 def simulator(*args):
@@ -147,6 +144,5 @@ try:
           "a month's page shows per day when the eject command started failing",
           f"{len(charts)} charts; days with failures: {before} before the 12th, {after} from it")
 finally:
-    pass
-print(f"{failures} failed" if failures else "all passed")
-sys.exit(1 if failures else 0)
+    shutil.rmtree(folder, ignore_errors=True)
+sys.exit(check.end())
