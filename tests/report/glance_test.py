@@ -131,6 +131,21 @@ try:
           '<td data-outcome="wrong echo (ERR_ECHO)" class="failed">1</td>' in dom,
           "a wrong echo on the wire is judged ERR_ECHO, as the library judges it")
 
+    # percentiles by nearest rank: of two replies, 2704 and 2885 ms, p95 is
+    # the larger (not a value between them)
+    two = os.path.join(folder, "two.jsonl")
+    with open(two, "w") as f:
+        f.write('{"e":"header","format":2,"writer":"test","port":"COM3","baud":9600,"wall":"2026-12-01T10:00:00Z"}\n')
+        for i, delay in enumerate((2704000, 2885000)):
+            t = i * 10_000_000
+            f.write(f'{{"e":"tx","t":{t},"hex":"0243333003430D"}}\n{{"e":"rx","t":{t + 5000},"hex":"060D"}}\n'
+                    f'{{"e":"tx","t":{t + 6000},"hex":"050D"}}\n'
+                    f'{{"e":"rx","t":{t + 6000 + delay},"hex":"02503330303003500D"}}\n')
+    dom = open(report(two, "two")).read()
+    legend = re.search(r'aria-label="reply delay, command &quot;3&quot;".*?class="pctl"[^>]*>([^<]*)<', dom, re.S)
+    check(bool(legend) and "p50 2704.0 ms" in legend.group(1) and "p95 2885.0 ms" in legend.group(1),
+          "p50 and p95 by nearest rank", legend.group(1) if legend else "no legend")
+
     # a month: the eject command fails from the 12th on
     month = os.path.join(folder, "month.jsonl")
     capture_bench.write_capture(month, 3000)

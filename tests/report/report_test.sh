@@ -86,17 +86,30 @@ browse "file://$tmp/report.html#x6" "$tmp/timeout.html"
 grep -q 'abort echo time-out' "$tmp/timeout.html" && grep -q '>abort<\|>abort (' "$tmp/timeout.html" && drawn=0 || drawn=1
 check $drawn "the timed-out exchange shows its abort and the echo's limit"
 
-bash "$here/screenshot.sh" "$tmp/report.html" "$tmp/report.png" 1200,1400
-/usr/bin/python3 - "$tmp/report.png" <<'PY' && painted=0 || painted=1
+# painted PNG [REGION]: not blank (and, with a region "x0,y0,x1,y1", the
+# device lane's green inside it)
+painted() {
+    /usr/bin/python3 - "$@" <<'PY'
 import sys
 from PIL import Image
 im = Image.open(sys.argv[1]).convert("RGB")
 px = im.getdata()
 ink = sum(1 for p in px if p != (255, 255, 255))
-colours = len(set(px))
-sys.exit(0 if ink > 0.02 * len(px) and colours > 8 else 1)
+ok = ink > 0.02 * len(px) and len(set(px)) > 8
+if len(sys.argv) > 2:
+    box = tuple(int(v) for v in sys.argv[2].split(","))
+    ok = ok and (0x5a, 0x9e, 0x5a) in set(im.crop(box).getdata())
+sys.exit(0 if ok else 1)
 PY
-check $painted "a screenshot of the page is not blank"
+}
+bash "$here/screenshot.sh" "$tmp/report.html" "$tmp/report.png" 1200,1400
+painted "$tmp/report.png" && ok=0 || ok=1
+check $ok "a screenshot of the page is not blank"
+# a link to an exchange shows it: the picture at #x2 has its timeline (the
+# device's acknowledgement and reply, green) in the window's first 700 px
+bash "$here/screenshot.sh" "$tmp/report.html" "$tmp/anchor.png" 1400,1400 '#x2'
+painted "$tmp/anchor.png" 0,0,1400,700 && ok=0 || ok=1
+check $ok "a screenshot at an exchange's address (#x2) shows its timeline"
 
 printf '{"e":"tx","t":1,"hex":"06 0D"}\n' >"$tmp/bad.jsonl"
 out=$("$tool" report "$tmp/bad.jsonl" -o "$tmp/bad.html" 2>&1) && rc=0 || rc=$?
