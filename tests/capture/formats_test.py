@@ -15,10 +15,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from checks import Checks  # noqa: E402
+from checks import Checks, simulator as start_simulator  # noqa: E402
 
 tool, devsim, sample, bench = sys.argv[1:5]
 sys.path.insert(0, bench)
@@ -92,12 +91,7 @@ check(report_data(sample) == report_data(new), "both formats give the same repor
 replays = []
 for capture in (sample, new):
     link = os.path.join(folder, "ttyF")
-    sim = subprocess.Popen([devsim, "--link", link, "--replay", capture, "--allow-prefix"],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    for _ in range(50):
-        if os.path.islink(link):
-            break
-        time.sleep(0.1)
+    sim = start_simulator(devsim, link, "--replay", capture, "--allow-prefix")
     got = subprocess.run([tool, "--device", link, "version"], capture_output=True, text=True)
     sim.terminate()
     sim.wait()

@@ -12,10 +12,9 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from checks import Checks  # noqa: E402
+from checks import Checks, simulator as start_simulator  # noqa: E402
 
 library, devsim, package, tool = sys.argv[1:5]
 folder = tempfile.mkdtemp(prefix="volmirax-trace.")
@@ -24,13 +23,7 @@ check = Checks("trace")
 
 def simulator(name):
     link = os.path.join(folder, name)
-    proc = subprocess.Popen([devsim, "--link", link, "--pace", "0", "--on", "1=data=CARD 4711"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(50):
-        if os.path.islink(link):
-            break
-        time.sleep(0.1)
-    return proc, link
+    return start_simulator(devsim, link, "--pace", "0", "--on", "1=data=CARD 4711"), link
 
 
 # A host process: `rounds` exchanges on each line, one thread per line.
@@ -158,13 +151,7 @@ try:
     # the whole exchange in at most 8,000 bytes of trace, every byte's time
     # kept (a received run with its pauses)
     link = os.path.join(folder, "slow")
-    slow = subprocess.Popen([devsim, "--link", link, "--on", "1=data=" + "D" * 893],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    sims.append((slow, link))
-    for _ in range(50):
-        if os.path.islink(link):
-            break
-        time.sleep(0.1)
+    sims.append((start_simulator(devsim, link, "--on", "1=data=" + "D" * 893), link))
     trace = os.path.join(folder, "slow.jsonl")
     out = host({"VOLMIRAX_TRACE": trace}, 1, link)
     lines = open(trace).read().splitlines(keepends=True)

@@ -15,10 +15,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from checks import Checks  # noqa: E402
+from checks import Checks, simulator as start_simulator  # noqa: E402
 
 build, tool, bench = sys.argv[1:4]
 sys.path.insert(0, bench)
@@ -30,15 +29,7 @@ check = Checks("report")
 
 def simulator(*args):
     link = os.path.join(folder, "ttyG")
-    if os.path.lexists(link):
-        os.remove(link)
-    sim = subprocess.Popen([os.path.join(build, "devsim"), "--link", link, "--pace", "0", *args],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(50):
-        if os.path.islink(link):
-            break
-        time.sleep(0.1)
-    return sim, link
+    return start_simulator(os.path.join(build, "devsim"), link, "--pace", "0", *args), link
 
 
 def report(capture, name):

@@ -1,4 +1,5 @@
-"""The Python tests' "ok - / not ok -" lines and their tally.
+"""The Python tests' "ok - / not ok -" lines and their tally, and the
+simulator they start.
     checks = Checks("trace"); checks("name", ok, detail); sys.exit(checks.end())"""
 
 
@@ -14,3 +15,19 @@ class Checks:
         """The last line, and the exit status."""
         print(f"{self.failures} failed" if self.failures else "all passed")
         return 1 if self.failures else 0
+
+
+def simulator(devsim, link, *args):
+    """The device simulator at `link` (its earlier link removed), once the
+    link is there: the process."""
+    import os
+    import subprocess
+    import time
+    if os.path.lexists(link):
+        os.remove(link)
+    proc = subprocess.Popen([devsim, "--link", link, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(50):
+        if os.path.islink(link):
+            break
+        time.sleep(0.1)
+    return proc
