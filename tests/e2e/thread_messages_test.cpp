@@ -165,8 +165,9 @@ void TestMessages(HANDLE h)
 
     // More thread messages than a wait kept at first (the queue holds up to
     // 10,000): all come back in the order they were posted, through every
-    // wait of the call.
-    On(h, "T", "replydelay=150");
+    // wait of the call. The reply comes late enough that even a loaded
+    // machine's waits reach the window message behind them.
+    On(h, "T", "replydelay=600");
     const int flood = 3000;
     for (int i = 0; i < flood; ++i)
         PostThreadMessageA(GetCurrentThreadId(), kBefore, i, 0);
