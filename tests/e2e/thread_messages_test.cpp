@@ -173,7 +173,7 @@ void TestMessages(HANDLE h)
         PostThreadMessageA(GetCurrentThreadId(), kBefore, i, 0);
     PostMessageA(w, kCount, 0, 0);
     g_dispatched = 0;
-    o = Exchange(h, "T1");
+    o = Exchange(h, "T1", 1000, 2000, 500);
     CheckRc(o.rc, 0, "messages: exchange behind 3000 thread messages");
     Check(g_dispatched == 1, "messages: the window message behind them was dispatched");
     int inOrder = 0, total = 0;
