@@ -193,6 +193,15 @@ got = s.end()
 err = s.proc.stderr.read().decode()
 check(got == 2 and open(kept).read() == "keep me" and not os.path.lexists(s.link),
       "a --record that exists is refused, the file kept", err.strip())
+# nor may the roll-over replace a FILE.1 the tap did not make
+rolled = os.path.join(folder, "fresh.jsonl")
+with open(rolled + ".1", "w") as f:
+    f.write("keep me")
+s = Session(extra=("--record", rolled))
+got = s.end()
+err = s.proc.stderr.read().decode()
+check(got == 2 and open(rolled + ".1").read() == "keep me" and not os.path.exists(rolled),
+      "a --record whose FILE.1 exists is refused, FILE.1 kept", err.strip())
 
 first = Session()
 first.up()

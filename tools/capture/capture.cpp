@@ -8,7 +8,11 @@
 #include <map>
 #include <unordered_map>
 
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
+
+#include "printable.h"
 
 using json = nlohmann::json;
 
@@ -592,6 +596,12 @@ bool CaptureWriter::LimitFromText(const std::string &megabytes, long long &bytes
 bool CaptureWriter::Open(const std::string &path, const std::string &writer, const std::string &port, int baud,
                          bool exclusive, long long limitBytes)
 {
+    // exclusive: neither the file nor the one it rolls over to may be one
+    // this writer did not make
+    if (exclusive && access((path + ".1").c_str(), F_OK) == 0) {
+        errno = EEXIST;
+        return false;
+    }
     file_ = fopen(path.c_str(), exclusive ? "wx" : "w");
     if (!file_)
         return false;
@@ -682,8 +692,8 @@ void CaptureWriter::Write(const std::string &line)
         fclose(file_);
         file_ = nullptr;
         if (rename(path_.c_str(), (path_ + ".1").c_str()) != 0 || !(file_ = fopen(path_.c_str(), "w"))) {
-            fprintf(stderr, "capture: cannot roll %s over to %s.1: %s; the recording stops\n", path_.c_str(),
-                    path_.c_str(), strerror(errno));
+            fprintf(stderr, "capture: cannot roll %s over to %s.1: %s; the recording stops\n",
+                    Printable(path_).c_str(), Printable(path_).c_str(), strerror(errno));
             return;
         }
         size_ = 0;

@@ -112,8 +112,9 @@ class CaptureWriter {
 public:
     ~CaptureWriter();
     // Creates `path` and writes the header: false with errno. An existing
-    // file is replaced, or with `exclusive` refused (EEXIST). `limitBytes`:
-    // the size at which the file rolls over.
+    // file is replaced, or with `exclusive` refused (EEXIST), as is an
+    // existing PATH.1 that the roll-over would replace. `limitBytes`: the
+    // size at which the file rolls over.
     bool Open(const std::string &path, const std::string &writer, const std::string &port, int baud,
               bool exclusive = false, long long limitBytes = kDefaultLimit);
     bool IsOpen() const { return file_ != nullptr; }

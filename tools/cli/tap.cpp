@@ -296,11 +296,13 @@ int RunTap(const std::string &devicePath, const std::string &link, const std::st
         return 2;
     }
     struct stat st;
-    if (!recordPath.empty() && lstat(recordPath.c_str(), &st) == 0) {
-        fprintf(stderr, "volmirax: refusing --record %s: it exists; give a path that does not exist\n",
-                Printable(recordPath).c_str());
-        return 2;
-    }
+    // the recording and the file it rolls over to are made by the tap alone
+    for (const std::string &path : {recordPath, recordPath + ".1"})
+        if (!recordPath.empty() && lstat(path.c_str(), &st) == 0) {
+            fprintf(stderr, "volmirax: refusing --record %s: %s exists; give a path that does not exist\n",
+                    Printable(recordPath).c_str(), Printable(path).c_str());
+            return 2;
+        }
     Device device;
     if (int reason = OpenDevice(devicePath, device)) {
         fprintf(stderr, "volmirax: %s\n", Printable(OpenFailureMessage(devicePath, (unsigned long)reason)).c_str());
