@@ -648,14 +648,16 @@ void CaptureWriter::FlushRun()
     json j = {{"e", "rx"}, {"t", runTimes_.front()}, {"hex", PlainHex(run_)}};
     std::string gaps;
     bool paused = false;
+    // each byte's pause after the one before it; a value repeated three
+    // times or more written once with its count, as the library writes it
     for (size_t i = 1; i < run_.size();) {
         const int64_t gap = runTimes_[i] - runTimes_[i - 1];
         size_t same = 1;
         while (i + same < run_.size() && runTimes_[i + same] - runTimes_[i + same - 1] == gap)
             ++same;
+        if (same < 3)
+            same = 1;
         gaps += (gaps.empty() ? "" : ",") + std::to_string(gap) + (same >= 3 ? "*" + std::to_string(same) : "");
-        if (same < 3 && same == 2)
-            gaps += "," + std::to_string(gap);
         paused = paused || gap != 0;
         i += same;
     }
