@@ -37,21 +37,28 @@ void Purge(HANDLE port);
 uint32_t TickCount(void);
 
 // What the idle steps of one wait keep from one pass to the next: the
-// platform's own, opaque here (on Windows the host's messages that a wait
-// took off the queue and must give back; nothing on Linux). Null when a
-// wait begins; EndIdle releases it.
+// platform's own, opaque here. On Windows: the host's messages that the
+// wait took off the queue and must give back (allocated only when one is
+// kept), the timer it sleeps on, and the pace of its looks at the port;
+// nothing on Linux. All zero when a wait begins; EndIdle releases it.
 struct IdleState {
     void *held;
+    void *sleeper;
+    uint32_t paceStart;  // when the wait began, or last saw new bytes
+    int paced;           // paceStart is set
+    int flowing;         // paceStart is the time of new bytes
+    unsigned lastSeen;   // the bytes the caller had seen at the last step
 };
 
-// What a wait does between two looks at the input queue. On Windows it
-// services the calling thread's message queue once (message_pump.h) and
-// returns without sleeping; messages that are not the library's to consume
-// are kept in `state`. On Linux, where there are no window messages, it sleeps
-// until more than `pendingSeen` bytes are waiting or `remainingMs` have
-// passed. Either way the caller then reads the clock and looks at the
-// queue again, so time-outs, the order of the steps and the results are
-// the same on both.
+// What a wait does between two looks at the input queue: it returns once
+// more than `pendingSeen` bytes may be waiting, or `remainingMs` have
+// passed, and the caller then reads the clock and looks at the queue
+// again, so time-outs, the order of the steps and the results are the
+// same on both platforms. On Windows it services the calling thread's
+// message queue (message_pump.h), keeping in `state` the messages that
+// are not the library's to consume, then sleeps until a message comes or
+// the next look at the port is due (idle_step.h). On Linux, where there
+// are no window messages, it sleeps in poll() until new bytes come.
 void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs,
                           IdleState *state);
 

@@ -4,7 +4,8 @@ void BeginWait(Wait *w, HANDLE port, int32_t timeoutMs)
 {
     w->port = port;
     w->deadline = DeadlineIn(timeoutMs);
-    w->idle.held = 0;
+    const IdleState fresh = {0, 0, 0, 0, 0, 0};
+    w->idle = fresh;
 }
 
 int WaitPass(Wait *w, unsigned pendingSeen)

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +22,13 @@ extern "C" HANDLE OpenCommPath(const char *device, int baud);
 namespace {
 
 int g_failures = 0;
+
+int64_t NowMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
 
 void Expect(bool ok, const std::string &what)
 {
@@ -112,6 +120,31 @@ void StalledWriteNeverReachesThePortOpenedInItsPlace()
     CloseComm(&h2);
 }
 
+// A call asleep in its wait for a silent device, its port closed by another
+// thread: the wait wakes at the close, not at its 5-s time-out.
+void CloseWakesAWaitingCall()
+{
+    Pty line;
+    HANDLE h = OpenCommPath(line.slave.c_str(), 115200);
+    Expect(h != 0, "port opens");
+    const unsigned char cmd[2] = {'3', '0'};
+    std::atomic<int> rc{1};
+    std::atomic<int64_t> endedAt{0};
+    std::thread caller([&] {
+        rc = SendCmd(h, cmd, 2, nullptr, nullptr, 5000, 5000, 5000);
+        endedAt = NowMs();
+    });
+    usleep(300 * 1000);  // the caller is asleep in the acknowledgement's wait
+    HANDLE closing = h;
+    const int64_t closedAt = NowMs();
+    Expect(CloseComm(&closing) == 1, "close during the wait succeeds");
+    caller.join();
+    const int64_t late = endedAt - closedAt;
+    Expect(rc == ERR_WRITE, "the waiting call ends with ERR_WRITE, got " + std::to_string(rc.load()));
+    // woken at once; the margin is for a loaded machine under ThreadSanitizer
+    Expect(late < 1000, "the waiting call ended " + std::to_string(late) + " ms after the close");
+}
+
 // Calls on several ports while other threads close and reopen them.
 void CallsAndClosesOnManyThreads()
 {
@@ -168,6 +201,7 @@ int main()
 {
     FirstOpensAtOnce();  // first: the trace starts with the process's first open
     StalledWriteNeverReachesThePortOpenedInItsPlace();
+    CloseWakesAWaitingCall();
     CallsAndClosesOnManyThreads();
     if (g_failures == 0)
         std::printf("ok\n");

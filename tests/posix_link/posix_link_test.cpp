@@ -57,7 +57,9 @@ protected:
 
     void ResetPort()
     {
+        const int wake = port->wakeFd;  // the record's own, as the table made it
         memset(port, 0, sizeof *port);
+        port->wakeFd = wake;
         port->fd = VirtualLine::kFd;
         port->byteUs = 1042;
     }

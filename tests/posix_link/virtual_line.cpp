@@ -65,10 +65,9 @@ extern "C" {
 
 ssize_t __real_read(int, void *, size_t);
 ssize_t __real_write(int, const void *, size_t);
-int __real_poll(pollfd *, nfds_t, int);
 int __real_ioctl(int, unsigned long, void *);
 int __real_tcflush(int, int);
-int __real_nanosleep(const timespec *, timespec *);
+int __real_ppoll(pollfd *, nfds_t, const timespec *, const sigset_t *);
 int __real_clock_gettime(clockid_t, timespec *);
 
 ssize_t __wrap_read(int fd, void *buf, size_t n)
@@ -109,29 +108,40 @@ ssize_t __wrap_write(int fd, const void *buf, size_t n)
     return static_cast<ssize_t>(k);
 }
 
-int __wrap_poll(pollfd *fds, nfds_t nfds, int timeoutMs)
+// The link's sleeps: on the line (fds[0] is the line, or -1 for a plain
+// sleep), and on the port's wake-up (fds[1], a real eventfd that a close
+// from another thread sets).
+int __wrap_ppoll(pollfd *fds, nfds_t nfds, const timespec *ts, const sigset_t *mask)
 {
-    if (!g_line || nfds != 1 || fds[0].fd != VirtualLine::kFd)
-        return __real_poll(fds, nfds, timeoutMs);
+    if (!g_line || nfds != 2 || (fds[0].fd != VirtualLine::kFd && fds[0].fd != -1))
+        return __real_ppoll(fds, nfds, ts, mask);
     VirtualLine &l = *g_line;
-    ++l.polls;
-    const int64_t until = timeoutMs < 0 ? INT64_MAX / 4 : l.nowUs + timeoutMs * 1000LL;
+    const bool onLine = fds[0].fd == VirtualLine::kFd;
+    ++(onLine ? l.polls : l.sleeps);
+    fds[0].revents = fds[1].revents = 0;
+    pollfd wake = {fds[1].fd, POLLIN, 0};
+    if (wake.fd >= 0 && poll(&wake, 1, 0) > 0) {
+        fds[1].revents = wake.revents;
+        return 1;
+    }
+    const int64_t until = ts == nullptr ? INT64_MAX / 4 : l.nowUs + ts->tv_sec * 1000000LL + ts->tv_nsec / 1000;
     for (;;) {
         short ev = 0;
-        if (l.hungUp)
-            ev |= POLLHUP;
-        if ((fds[0].events & POLLIN) && !l.rx.empty())
-            ev |= POLLIN;
-        if ((fds[0].events & POLLOUT) && l.out.size() < l.outCapacity)
-            ev |= POLLOUT;
+        if (onLine) {
+            if (l.hungUp)
+                ev |= POLLHUP;
+            if ((fds[0].events & POLLIN) && !l.rx.empty())
+                ev |= POLLIN;
+            if ((fds[0].events & POLLOUT) && l.out.size() < l.outCapacity)
+                ev |= POLLOUT;
+        }
         if (ev) {
             fds[0].revents = ev;
             return 1;
         }
         const int64_t next = l.NextEvent();
-        if (next > until) {
+        if (!onLine || next > until) {
             l.AdvanceTo(until);
-            fds[0].revents = 0;
             return 0;
         }
         l.AdvanceTo(next);
@@ -169,15 +179,6 @@ int __wrap_tcflush(int fd, int queue)
     }
     if (queue == TCIFLUSH || queue == TCIOFLUSH)
         l.rx.clear();
-    return 0;
-}
-
-int __wrap_nanosleep(const timespec *req, timespec *rem)
-{
-    if (!g_line)
-        return __real_nanosleep(req, rem);
-    ++g_line->sleeps;
-    g_line->AdvanceTo(g_line->nowUs + req->tv_sec * 1000000LL + req->tv_nsec / 1000);
     return 0;
 }
 

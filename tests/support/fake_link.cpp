@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "link/link.h"
-#include "link/windows/message_pump.h"
+#include "link/windows/idle_step.h"
 #include "fake_messages.h"
 #include "wire_model.h"
 
@@ -99,19 +99,23 @@ void Purge(HANDLE)
 
 uint32_t TickCount(void) { return g_link->now; }
 
-void IdleUntilInputOrTime(HANDLE, unsigned, int32_t, IdleState *state)
+void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs, IdleState *state)
 {
     g_link->Record("idle");
     ++g_link->idles;
     // With a scripted message queue the idle step is the Windows one: the
-    // host's procedures run, and may take time on the virtual clock.
+    // host's procedures run, and may take time on the virtual clock, and the
+    // step sleeps on the virtual clock until its next look is due. A step
+    // that took no time of its own takes `idleStep`.
+    const uint32_t before = g_link->now;
     if (g_messages)
-        PumpMessages(state);
-    g_link->now += g_link->idleStep;
+        WindowsIdleStep(port, pendingSeen, remainingMs, state);
+    if (g_link->now == before)
+        g_link->now += g_link->idleStep;
 }
 
 void EndIdle(IdleState *state)
 {
     if (g_messages)
-        ReturnHeldMessages(state);
+        WindowsEndIdle(state);
 }

@@ -6,6 +6,15 @@ FakeMessages *g_messages = nullptr;
 
 namespace {
 
+// Moves the messages posted by now from `later` into the queue.
+void Arrive(FakeMessages &q)
+{
+    while (!q.later.empty() && static_cast<int32_t>(g_link->now - q.later.front().first) >= 0) {
+        q.queue.push_back(q.later.front().second);
+        q.later.pop_front();
+    }
+}
+
 // A WM_TIMER when the timer is due.
 int TakeDueTimer(FakeMessages &q, QueuedMessage *m)
 {
@@ -23,6 +32,7 @@ int TakeMessage(QueuedMessage *m)
 {
     FakeMessages &q = *g_messages;
     ++q.takes;
+    Arrive(q);
     if (!q.queue.empty()) {
         *m = q.queue.front();
         q.queue.pop_front();
@@ -48,6 +58,7 @@ int TakeThreadMessage(QueuedMessage *m)
 {
     FakeMessages &q = *g_messages;
     ++q.takes;
+    Arrive(q);
     for (auto it = q.queue.begin(); it != q.queue.end(); ++it) {
         if (it->window == nullptr) {
             *m = *it;
@@ -80,4 +91,28 @@ int PostToThread(uint32_t message, uintptr_t wParam, intptr_t lParam)
 void PostQuit(int exitCode)
 {
     g_messages->PostQuitMessage(exitCode);
+}
+
+void SleepUntilMessage(int32_t ms, void **sleeper)
+{
+    // as MsgWaitForMultipleObjectsEx with MWMO_INPUTAVAILABLE: a message
+    // already queued ends the sleep at once, one posted later wakes it when
+    // it comes, a timer when it is due
+    FakeMessages &q = *g_messages;
+    q.sleeps.push_back(ms);
+    *sleeper = &q;
+    Arrive(q);
+    if (!q.queue.empty() || q.quit)
+        return;
+    uint32_t until = g_link->now + static_cast<uint32_t>(ms);
+    if (!q.later.empty() && static_cast<int32_t>(q.later.front().first - until) < 0)
+        until = q.later.front().first;
+    if (q.timerPeriod && static_cast<int32_t>(q.nextTimer - until) < 0)
+        until = static_cast<int32_t>(q.nextTimer - g_link->now) > 0 ? q.nextTimer : g_link->now;
+    g_link->now = until;
+}
+
+void ReleaseSleeper(void **sleeper)
+{
+    *sleeper = nullptr;
 }

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "link/windows/message_queue.h"
@@ -24,12 +25,19 @@ struct FakeMessages {
     intptr_t timerProc = 0;    // non-zero: a thread timer with a procedure
     uint32_t nextTimer = 0;
     uint32_t takeCost = 0;     // ms of the virtual clock that each message taken costs
+    // Messages that another thread posts at a virtual time (kept in order).
+    std::deque<std::pair<uint32_t, QueuedMessage>> later;
+    std::vector<int32_t> sleeps;  // every sleep the idle step asked for, ms
     // The host's window or timer procedure: runs for every dispatched message.
     std::function<void(FakeMessages &, const QueuedMessage &)> onDispatch;
 
     void Post(void *window, uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0)
     {
         queue.push_back(QueuedMessage{window, message, wParam, lParam, 0, 0, 0});
+    }
+    void PostAt(uint32_t at, void *window, uint32_t message, uintptr_t wParam = 0)
+    {
+        later.emplace_back(at, QueuedMessage{window, message, wParam, 0, 0, 0, 0});
     }
     void PostQuitMessage(int code)
     {

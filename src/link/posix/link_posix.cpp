@@ -17,16 +17,19 @@
 
 namespace {
 
-// Waits until the descriptor is ready for `events` or the deadline has
-// passed: 1 when it is ready, 0 on time-out, -1 when the line reports a
+// Sleeps until the line is ready for `events` (none: only the time), the
+// port is closed by another thread, or `us` have passed: 1 when there is
+// something to look at (the line ready, or the port closed: the caller
+// finds the handle dead), 0 on time-out, -1 when the line reports a
 // hang-up or an error instead.
-int PollUntil(int fd, short events, Deadline deadline)
+int SleepUntil(const PosixPort *p, short events, int64_t us)
 {
+    pollfd fds[2] = {{events ? p->fd : -1, events, 0}, {p->wakeFd, POLLIN, 0}};
+    timespec ts = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000L};
     for (;;) {
-        pollfd p = {fd, events, 0};
-        int r = poll(&p, 1, DeadlineRemainingMs(deadline));
+        const int r = ppoll(fds, 2, &ts, 0);
         if (r > 0)
-            return (p.revents & events) ? 1 : -1;
+            return fds[1].revents || (fds[0].revents & events) ? 1 : -1;
         if (r == 0)
             return 0;
         if (errno != EINTR)
@@ -34,10 +37,13 @@ int PollUntil(int fd, short events, Deadline deadline)
     }
 }
 
-void SleepUs(int64_t us)
+// The same until a deadline, read anew after every wake-up.
+int PollUntil(const PosixPort *p, short events, Deadline deadline)
 {
-    timespec ts = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    for (;;) {
+        const int r = SleepUntil(p, events, (int64_t)DeadlineRemainingMs(deadline) * 1000);
+        if (r != 0 || DeadlinePassed(deadline))
+            return r;
     }
 }
 
@@ -130,7 +136,7 @@ int AwaitOutputDrained(HANDLE port, const PosixPort *p, Deadline deadline)
         // never past the deadline by more than a tick of the clock, so that
         // the next look finds the time up
         const int64_t left = (int64_t)DeadlineRemainingMs(deadline) * 1000 + 1000;
-        SleepUs(us < left ? us : left);
+        SleepUntil(p, 0, us < left ? us : left);
         backoffUs = us * 2 < 10000 ? us * 2 : 10000;
     }
     return 0;
@@ -166,7 +172,7 @@ int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
             done += (unsigned)n;
         else if (n < 0 && errno != EAGAIN && errno != EINTR)
             return AbandonWrite(p, ERR_WRITE);
-        else if (PollUntil(p->fd, POLLOUT, deadline) <= 0)
+        else if (PollUntil(p, POLLOUT, deadline) <= 0)
             return AbandonWrite(p, ERR_WRITE_SHORT);
     }
     // The bytes are queued; they count as written once they have left.
@@ -195,7 +201,7 @@ int ReadBytes(HANDLE port, unsigned char *buffer, unsigned count)
             MarkGone(p);  // readable but nothing to read: hung up
         if (p->gone)
             return ERR_READ;
-        const int ready = PollUntil(p->fd, POLLIN, deadline);
+        const int ready = PollUntil(p, POLLIN, deadline);
         if (ready == 0)
             return ERR_READ_SHORT;
         if (ready < 0) {
@@ -247,7 +253,7 @@ void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs
     // new bytes come.
     const Deadline deadline = DeadlineIn(remainingMs);
     while (!p->gone) {
-        const int ready = PollUntil(p->fd, POLLIN, deadline);
+        const int ready = PollUntil(p, POLLIN, deadline);
         if (ready == 0 || !StillOpen(port))
             return;
         if (ready > 0 && Fill(p) > 0)
@@ -256,7 +262,7 @@ void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs
             MarkGone(p);  // readable but nothing to read, or a hang-up reported
     }
     // Nothing will come on a line that has gone; sleep out the time.
-    SleepUs((int64_t)DeadlineRemainingMs(deadline) * 1000);
+    SleepUntil(p, 0, (int64_t)DeadlineRemainingMs(deadline) * 1000);
 }
 
 void EndIdle(IdleState *)

@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -77,6 +78,17 @@ void ReleaseInUse(int fd)
     }
 }
 
+// Sets the record's wake-up (readable from then on) or clears it. A full
+// or failing eventfd changes nothing that matters: set is set.
+void SetWake(int wakeFd, bool set)
+{
+    uint64_t value = 1;
+    if (wakeFd < 0)
+        return;
+    const ssize_t n = set ? write(wakeFd, &value, sizeof value) : read(wakeFd, &value, sizeof value);
+    (void)n;
+}
+
 Slot *SlotOf(const PosixPort *port)
 {
     for (unsigned i = 0; i < MAX_PORTS; ++i)
@@ -101,6 +113,7 @@ PosixPort *ReservePort(void)
                 return 0;
             }
             slot.record->fd = -1;
+            slot.record->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         }
         slot.reserved = 1;
         return slot.record;
@@ -112,6 +125,8 @@ PosixPort *ReservePort(void)
 HANDLE AddPort(PosixPort *port)
 {
     Lock lock;
+    // a close of the record's previous port may have left its wake-up set
+    SetWake(port->wakeFd, false);
     Slot *slot = SlotOf(port);
     slot->reserved = 0;
     slot->last = (slot->last + 1) & kGenerationMask;
@@ -169,6 +184,8 @@ int RemovePort(HANDLE handle)
     slot->generation = 0;
     if (slot->users != 0) {
         ReleaseInUse(slot->record->fd);
+        // the operations inside wake from poll() and find the handle dead
+        SetWake(slot->record->wakeFd, true);
         slot->closeLater = 1;
         return PORT_CLOSED_LATER;
     }

@@ -15,6 +15,10 @@ struct PosixPort {
     int fd;
     unsigned byteUs;  // time one byte takes at the line's rate
     int gone;         // the last read found the line hung up or failing
+    // Readable once the port has been closed while an operation was inside
+    // it, so that a thread asleep in poll() on the line wakes at once (an
+    // eventfd kept with the record; -1 when none could be made).
+    int wakeFd;
     // Bytes read from the driver but not yet handed out: [start, end). The
     // driver's queue is read empty into it, so that poll() sleeps until
     // more comes.

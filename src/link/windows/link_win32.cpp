@@ -4,7 +4,7 @@
 
 #include "link/link.h"
 #include "link/windows/comm_handle.h"
-#include "link/windows/message_pump.h"
+#include "link/windows/idle_step.h"
 
 int WriteBytes(HANDLE port, const unsigned char *bytes, unsigned count)
 {
@@ -48,14 +48,12 @@ uint32_t TickCount(void)
     return GetTickCount();
 }
 
-void IdleUntilInputOrTime(HANDLE, unsigned, int32_t, IdleState *state)
+void IdleUntilInputOrTime(HANDLE port, unsigned pendingSeen, int32_t remainingMs, IdleState *state)
 {
-    // Windows waits poll without pausing, keeping the window messages
-    // flowing between two looks at the input queue.
-    PumpMessages(state);
+    WindowsIdleStep(port, pendingSeen, remainingMs, state);
 }
 
 void EndIdle(IdleState *state)
 {
-    ReturnHeldMessages(state);
+    WindowsEndIdle(state);
 }

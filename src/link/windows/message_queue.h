@@ -1,7 +1,8 @@
 // The calling thread's message queue, as the waits on Windows use it: the
 // calls that message_pump.cpp is written against. message_queue_win32.cpp
 // maps them onto PeekMessageA, DispatchMessageA, TranslateMessage,
-// PostThreadMessageA and PostQuitMessage; the unit tests script a queue.
+// PostThreadMessageA, PostQuitMessage and MsgWaitForMultipleObjectsEx;
+// the unit tests script a queue.
 #ifndef VOLMIRAX_MESSAGE_QUEUE_H
 #define VOLMIRAX_MESSAGE_QUEUE_H
 
@@ -45,5 +46,12 @@ int PostToThread(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // Asks the calling thread to quit with `exitCode`.
 void PostQuit(int exitCode);
+
+// Sleeps until the calling thread's queue holds a message (also one that
+// was seen and left there), or `ms` have passed. `*sleeper` is what it
+// sleeps on, made at the first sleep of a wait (null before) and kept for
+// the next; ReleaseSleeper frees it when the wait ends.
+void SleepUntilMessage(int32_t ms, void **sleeper);
+void ReleaseSleeper(void **sleeper);
 
 #endif

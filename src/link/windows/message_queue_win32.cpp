@@ -61,3 +61,37 @@ void PostQuit(int exitCode)
 {
     PostQuitMessage(exitCode);
 }
+
+// The sleeper is a high-resolution waitable timer where the system has one
+// (Windows 10, version 1803 on): it ends the sleep on time without raising
+// the timer resolution of the whole machine. Elsewhere the sleep is the
+// wait's own time-out, at the system's timer resolution. NO_TIMER marks a
+// wait that found no such timer, so that it asks only once.
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+static void *const NO_TIMER = (void *)-1;
+
+void SleepUntilMessage(int32_t ms, void **sleeper)
+{
+    if (*sleeper == 0) {
+        HANDLE timer = CreateWaitableTimerExW(NULL, NULL, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+        *sleeper = timer != NULL ? (void *)timer : NO_TIMER;
+    }
+    LARGE_INTEGER due;
+    due.QuadPart = -(LONGLONG)ms * 10000;  // relative, in 100-ns units
+    if (*sleeper != NO_TIMER && SetWaitableTimer((HANDLE)*sleeper, &due, 0, NULL, NULL, FALSE)) {
+        HANDLE timer = (HANDLE)*sleeper;
+        // the wait's own time-out only guards against a timer that never fires
+        MsgWaitForMultipleObjectsEx(1, &timer, (DWORD)ms + 16, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        return;
+    }
+    MsgWaitForMultipleObjectsEx(0, NULL, (DWORD)ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void ReleaseSleeper(void **sleeper)
+{
+    if (*sleeper != 0 && *sleeper != NO_TIMER)
+        CloseHandle((HANDLE)*sleeper);
+    *sleeper = 0;
+}
