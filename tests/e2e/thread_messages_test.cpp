@@ -103,6 +103,84 @@ void TestFloodFromAnotherThread(HANDLE h, HWND w)
     On(h, "T", "ok");
 }
 
+// A 10-ms window timer keeps its rhythm through a 3-s silent wait, which
+// sleeps between its looks at the port: the timer wakes it each time, and
+// the call still ends with the time-out on time.
+void TestTimerThroughASilentWait(HANDLE h, HWND w)
+{
+    On(h, "T", "dead");
+    g_windowTimer = 0;
+    SetTimer(w, 3, 10, NULL);
+    const unsigned char cmd[2] = {'T', '1'};
+    const long long t0 = NowMs();
+    const int rc = lib.SendCmd(h, cmd, 2, nullptr, nullptr, 3000, 1000, 200);
+    const long long ms = NowMs() - t0;
+    KillTimer(w, 3);
+    CheckRc(rc, ERR_ACK_TIMEOUT, "messages: 10-ms timer through a 3-s silent wait");
+    Check(ms >= 3180 && ms <= 3200 + Late(300), "messages: the silent wait ends on time", std::to_string(ms) + " ms");
+    Check(g_windowTimer >= 100, "messages: the window timer kept ticking through the silent wait",
+          std::to_string(g_windowTimer) + " ticks in " + std::to_string(ms) + " ms");
+    On(h, "T", "ok");
+}
+
+// Another thread posts thread messages without pause through a silent call
+// (1000-ms acknowledgement, 300-ms echo): what the waits kept goes back
+// when each ends, and the call returns within its time-outs plus what the
+// give-back adds: one post for each message a wait kept, at most 10,000
+// per wait (the cost of a post is measured here, under the same stream);
+// none of the messages is lost.
+struct Stream {
+    DWORD target;
+    volatile LONG stop;
+    int posted;
+};
+
+DWORD WINAPI StreamMessages(void *arg)
+{
+    Stream *s = (Stream *)arg;
+    while (!s->stop) {
+        if (PostThreadMessageA(s->target, WM_APP + 10, s->posted, 0))
+            ++s->posted;
+        else
+            Sleep(1);  // the queue is at its limit
+    }
+    return 0;
+}
+
+void TestStreamDuringASilentCall(HANDLE h)
+{
+    On(h, "T", "dead");
+    Stream s = {GetCurrentThreadId(), 0, 0};
+    HANDLE worker = CreateThread(NULL, 0, StreamMessages, &s, 0, NULL);
+    Sleep(20);
+    const int probe = 2000;
+    const long long p0 = NowMs();
+    for (int i = 0; i < probe; ++i)
+        PostThreadMessageA(GetCurrentThreadId(), WM_APP + 11, 0, 0);
+    const double postMs = (double)(NowMs() - p0 + 1) / probe;
+    MSG drop;
+    while (PeekMessageA(&drop, NULL, WM_APP + 11, WM_APP + 11, PM_REMOVE)) {
+    }
+    const unsigned char cmd[2] = {'T', '1'};
+    const long long t0 = NowMs();
+    const int rc = lib.SendCmd(h, cmd, 2, nullptr, nullptr, 1000, 1000, 300);
+    const long long ms = NowMs() - t0;
+    const long long giveBack = (long long)(2 * 10000 * postMs * 1.5);
+    InterlockedExchange(&s.stop, 1);
+    WaitForSingleObject(worker, INFINITE);
+    CloseHandle(worker);
+    MSG msg;
+    int total = 0;
+    while (PeekMessageA(&msg, NULL, WM_APP + 10, WM_APP + 10, PM_REMOVE))
+        ++total;
+    CheckRc(rc, ERR_ACK_TIMEOUT, "messages: silent call under a stream of thread messages");
+    Check(ms <= 1300 + giveBack + Late(300), "messages: a stream of thread messages adds at most the give-back's posts",
+          std::to_string(ms) + " ms (bound " + std::to_string(1300 + giveBack) + "), " + std::to_string(s.posted) + " posted, " +
+              std::to_string(postMs * 1000) + " us a post");
+    Check(total == s.posted, "messages: none of the stream lost", std::to_string(total) + " of " + std::to_string(s.posted));
+    On(h, "T", "ok");
+}
+
 // Removes the thread messages in [first, last] and tells them as
 // "message:wParam:lParam" in queue order.
 std::string TakeThreadMessages(UINT first, UINT last)
@@ -194,6 +272,8 @@ void TestMessages(HANDLE h)
     Check(g_threadTimer >= 5, "messages: the thread timer's procedure ran during the wait", std::to_string(g_threadTimer) + " times");
 
     TestFloodFromAnotherThread(h, w);
+    TestTimerThroughASilentWait(h, w);
+    TestStreamDuringASilentCall(h);
 
     // While a WM_QUIT waits, a 20 ms window timer keeps firing, and the
     // WM_QUIT is there after the call with its exit code.

@@ -116,3 +116,28 @@ void ReleaseSleeper(void **sleeper)
 {
     *sleeper = nullptr;
 }
+
+namespace {
+const uint32_t kMark = 0xC0DE;
+}
+
+int PostGiveBackMark(void)
+{
+    g_messages->Post(nullptr, kMark, 0, 0x564F4C4D);
+    return 1;
+}
+
+int IsGiveBackMark(const QueuedMessage *m)
+{
+    return m->window == nullptr && m->message == kMark && m->lParam == 0x564F4C4D;
+}
+
+void RemoveGiveBackMark(void)
+{
+    auto &q = g_messages->queue;
+    for (auto it = q.begin(); it != q.end(); ++it)
+        if (IsGiveBackMark(&*it)) {
+            q.erase(it);
+            return;
+        }
+}

@@ -109,12 +109,26 @@ void ReturnHeldMessages(IdleState *state)
     if (held == 0)
         return;
     if (held->count > 0) {
-        // Messages of the thread still queued came after those kept: they
-        // are taken too (window messages stay where they are), so that all
-        // go back in the order they came.
+        // Messages of the thread still queued when the wait ended came after
+        // those kept: they are taken too (window messages stay where they
+        // are), so that all go back in the order they came. A mark posted
+        // now ends the taking: what another thread posts from here on stays
+        // where it is, so a thread that never stops posting cannot hold the
+        // call. Without the mark (the queue at its limit), the taking ends
+        // when the queue is empty or HELD_MESSAGES_MAX are kept.
+        const int marked = PostGiveBackMark();
+        int markTaken = 0;
         QueuedMessage m;
-        while (TakeThreadMessage(&m) && Handle(m, state)) {
+        while (TakeThreadMessage(&m)) {
+            if (marked && IsGiveBackMark(&m)) {
+                markTaken = 1;
+                break;
+            }
+            if (!Handle(m, state))
+                break;
         }
+        if (marked && !markTaken)
+            RemoveGiveBackMark();
         held = (HeldMessages *)state->held;
     }
     // A post that fails (the queue at the system's limit) loses that

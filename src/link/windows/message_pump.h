@@ -28,8 +28,8 @@
 // One pass; what it holds back goes into state->held (a HeldMessages record).
 void PumpMessages(IdleState *state);
 
-// When the wait kept messages: takes the thread's messages still queued
-// behind them too, posts all back to the thread's queue in the order they
+// When the wait kept messages: takes the thread's messages that were still
+// queued behind them when the wait ended too, posts all back to the thread's queue in the order they
 // came, then the WM_QUIT, and frees the record. When it kept nothing, it
 // touches no queue.
 void ReturnHeldMessages(IdleState *state);

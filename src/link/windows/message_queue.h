@@ -44,6 +44,13 @@ void DispatchTaken(const QueuedMessage *m);
 // calling thread's queue: 1 when it was queued.
 int PostToThread(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
+// The give-back's mark: a message of the library's own, posted to the end
+// of the calling thread's queue (1 when it was queued), known again when
+// taken, and removed from wherever it still is.
+int PostGiveBackMark(void);
+int IsGiveBackMark(const QueuedMessage *m);
+void RemoveGiveBackMark(void);
+
 // Asks the calling thread to quit with `exitCode`.
 void PostQuit(int exitCode);
 

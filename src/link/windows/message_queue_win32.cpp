@@ -57,6 +57,36 @@ int PostToThread(uint32_t message, uintptr_t wParam, intptr_t lParam)
     return PostThreadMessageA(GetCurrentThreadId(), message, wParam, lParam) ? 1 : 0;
 }
 
+// A message number of the library's own (the system hands out the same
+// number for the same name in every process), with a value no host sends.
+static UINT MarkMessage(void)
+{
+    static UINT number = 0;  // the same for every thread: a race writes the same value
+    if (number == 0)
+        number = RegisterWindowMessageA("VOLMIRAX give-back mark");
+    return number;
+}
+
+static const LPARAM kMarkValue = (LPARAM)0x564F4C4D;  // "VOLM"
+
+int PostGiveBackMark(void)
+{
+    const UINT number = MarkMessage();
+    return number != 0 && PostThreadMessageA(GetCurrentThreadId(), number, 0, kMarkValue) ? 1 : 0;
+}
+
+int IsGiveBackMark(const QueuedMessage *m)
+{
+    return m->window == 0 && m->message == MarkMessage() && m->lParam == kMarkValue;
+}
+
+void RemoveGiveBackMark(void)
+{
+    const UINT number = MarkMessage();
+    MSG msg;
+    PeekMessageA(&msg, (HWND)-1, number, number, PM_REMOVE);
+}
+
 void PostQuit(int exitCode)
 {
     PostQuitMessage(exitCode);
