@@ -11,12 +11,14 @@
 //   S build baud workload wall_ms round          one per exchange
 //   C build baud workload exchanges host_cpu_ms server_cpu_ms wall_ms failures
 //   P build baud passes wall_ms host_cpu_ms server_cpu_ms   (Windows)
+//   D build baud delay_ms                           (Windows) one per message
 // server_cpu_ms is the Wine server's ("-" when there is none).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -107,6 +109,63 @@ void PassCost(HANDLE h, const std::string &build, int baud)
            cpu1.hostMs - cpu0.hostMs, ServerField(cpu1.serverMs - cpu0.serverMs).c_str());
     fflush(stdout);
 }
+
+// How soon a message posted to the host's window during a silent wait is
+// dispatched: another thread posts one every 23 ms through three silent
+// 1-s waits; the window procedure takes the time it waited in the queue.
+LARGE_INTEGER g_frequency;
+LARGE_INTEGER g_postedAt[256];
+std::vector<double> g_delays;
+
+LRESULT CALLBACK DelayProc(HWND w, UINT m, WPARAM wp, LPARAM lp)
+{
+    if (m != WM_APP + 20)
+        return DefWindowProcA(w, m, wp, lp);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    g_delays.push_back((double)(now.QuadPart - g_postedAt[wp & 255].QuadPart) * 1000.0 / (double)g_frequency.QuadPart);
+    return 0;
+}
+
+struct Poster {
+    HWND window;
+    volatile LONG stop;
+};
+
+DWORD WINAPI PostEvery23Ms(void *arg)
+{
+    Poster *p = (Poster *)arg;
+    for (unsigned i = 0; !p->stop; ++i) {
+        Sleep(23);
+        QueryPerformanceCounter(&g_postedAt[i & 255]);
+        PostMessageA(p->window, WM_APP + 20, i & 255, 0);
+    }
+    return 0;
+}
+
+void MessageDelay(HANDLE h, const std::string &build, int baud)
+{
+    QueryPerformanceFrequency(&g_frequency);
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = DelayProc;
+    wc.lpszClassName = "VolmiraxBenchDelay";
+    RegisterClassA(&wc);
+    Poster p = {CreateWindowA("VolmiraxBenchDelay", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL), 0};
+    SimulatorControl(lib, h, "on H halfack,eotnone");
+    HANDLE poster = CreateThread(NULL, 0, PostEvery23Ms, &p, 0, NULL);
+    unsigned char cmd[2] = {'H', '0'};
+    for (int i = 0; i < 3; ++i)
+        lib.SendCmd(h, cmd, 2, nullptr, nullptr, 1000, 1000, 0);
+    InterlockedExchange(&p.stop, 1);
+    WaitForSingleObject(poster, INFINITE);
+    CloseHandle(poster);
+    DestroyWindow(p.window);
+    for (double d : g_delays)
+        printf("D\t%s\t%d\t%.4f\n", build.c_str(), baud, d);
+    g_delays.clear();
+    fflush(stdout);
+}
 #endif
 
 }  // namespace
@@ -159,8 +218,10 @@ int main(int argc, char **argv)
         if (only.empty() || only == w.name)
             Run(h, w, n, build, baud, round);
 #ifdef _WIN32
-    if (only.empty())
+    if (only.empty()) {
         PassCost((HANDLE)h, build, baud);
+        MessageDelay((HANDLE)h, build, baud);
+    }
 #endif
     lib.CloseComm(&h);
     return 0;

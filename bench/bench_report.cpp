@@ -65,7 +65,9 @@ std::vector<std::string> Fields(const std::string &line)
 
 using Cells = std::map<int, std::map<std::string, std::map<std::string, Cell>>>;  // baud, workload, build
 
-void Read(const char *file, Cells &cells, std::map<std::string, Passes> &passes)
+using Delays = std::map<std::string, std::map<int, std::vector<double>>>;  // build, baud
+
+void Read(const char *file, Cells &cells, std::map<std::string, Passes> &passes, Delays &delays)
 {
     std::ifstream in(file);
     std::string line;
@@ -83,6 +85,8 @@ void Read(const char *file, Cells &cells, std::map<std::string, Passes> &passes)
             c.serverMs += atof(f[6].c_str());
             c.wallMs += atof(f[7].c_str());
             c.failures += atoi(f[8].c_str());
+        } else if (f.size() == 4 && f[0] == "D") {
+            delays[f[1]][atoi(f[2].c_str())].push_back(atof(f[3].c_str()));
         } else if (f.size() == 7 && f[0] == "P") {
             Passes &p = passes[f[1]];
             const double n = atof(f[3].c_str());
@@ -151,13 +155,26 @@ void PassTable(const std::map<std::string, Passes> &passes)
     }
 }
 
+void DelayTable(const Delays &delays)
+{
+    if (delays.empty())
+        return;
+    printf("\n| build | baud | messages | delay to dispatch, median ms | p90 ms | max ms |\n");
+    printf("|---|---|---|---|---|---|\n");
+    for (auto &b : delays)
+        for (auto &r : b.second)
+            printf("| %s | %d | %zu | %.3f | %.3f | %.3f |\n", b.first.c_str(), r.first, r.second.size(),
+                   Quantile(r.second, 0.5), Quantile(r.second, 0.9), *std::max_element(r.second.begin(), r.second.end()));
+}
+
 }  // namespace
 
 int BenchReport(const char *file)
 {
     Cells cells;
     std::map<std::string, Passes> passes;
-    Read(file, cells, passes);
+    Delays delays;
+    Read(file, cells, passes, delays);
     printf("| baud | exchange | build | n | floor ms | wall median ms | overhead median ms | round medians ms | "
            "overhead p90 ms | overhead max ms | late | vs reference | CPU / wall | CPU ms / exchange |\n");
     printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
@@ -176,5 +193,6 @@ int BenchReport(const char *file)
         }
     }
     PassTable(passes);
+    DelayTable(delays);
     return 0;
 }

@@ -12,6 +12,13 @@
 # idle machine and then with HOGS processes of the benchmark's own spinning
 # at normal priority (both cores kept busy), side by side in one table
 # (builds named "..., idle" and "..., busy").
+#
+# BENCH_BASELINE=DIR: also runs the DLL of another build folder (of an
+# earlier commit, built with the same preset) as the build "baseline", side
+# by side with this one, e.g. the waits before they slept:
+#   git worktree add /tmp/before <commit> && (cd /tmp/before &&
+#     cmake --preset windows-x86 && cmake --build --preset windows-x86)
+#   BENCH_BASELINE=/tmp/before/build/windows-x86 bench/run_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 n=${1:-60}
@@ -45,6 +52,9 @@ run_build() {
     windows)
         bash tools/devsim/run_wine.sh build/$win \
             wine volmirax_bench.exe VOLMIRAX.dll 5 --build "$win (Wine)$load" "${args[@]}" ;;
+    baseline)
+        bash tools/devsim/run_wine.sh "$baseline" \
+            wine volmirax_bench.exe VOLMIRAX.dll 5 --build "$win (Wine), baseline$load" "${args[@]}" ;;
     esac
 }
 builds=(linux traced reference windows)
@@ -55,6 +65,16 @@ trap 'stop_hogs; rm -rf "$out" "$traces"' EXIT
 if [ -n "${BENCH_BUSY:-}" ]; then
     builds=(linux windows)
     loads=(idle busy)
+fi
+if [ -n "${BENCH_BASELINE:-}" ]; then
+    # this build's folder with the baseline's DLL in it: the same benchmark
+    # and simulator measure both
+    baseline=$traces/baseline
+    mkdir "$baseline"
+    ln -s "$PWD/build/$win"/* "$baseline/"
+    rm "$baseline/VOLMIRAX.dll"
+    cp "$BENCH_BASELINE/VOLMIRAX.dll" "$baseline/"
+    builds+=(baseline)
 fi
 for load in "${loads[@]}"; do
     if [ "$load" = busy ]; then

@@ -48,6 +48,7 @@ struct IdleState {
     int paced;           // paceStart is set
     int flowing;         // paceStart is the time of new bytes
     unsigned lastSeen;   // the bytes the caller had seen at the last step
+    int took;            // the caller took bytes since the last step (WaitPassAfterTaking)
 };
 
 // What a wait does between two looks at the input queue: it returns once

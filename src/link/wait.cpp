@@ -4,7 +4,7 @@ void BeginWait(Wait *w, HANDLE port, int32_t timeoutMs)
 {
     w->port = port;
     w->deadline = DeadlineIn(timeoutMs);
-    const IdleState fresh = {0, 0, 0, 0, 0, 0};
+    const IdleState fresh = {0, 0, 0, 0, 0, 0, 0};
     w->idle = fresh;
 }
 
@@ -15,6 +15,12 @@ int WaitPass(Wait *w, unsigned pendingSeen)
     // procedures counts in full.
     IdleUntilInputOrTime(w->port, pendingSeen, DeadlineRemainingMs(w->deadline), &w->idle);
     return !DeadlinePassed(w->deadline);
+}
+
+int WaitPassAfterTaking(Wait *w, int took)
+{
+    w->idle.took = took;
+    return WaitPass(w, 0);
 }
 
 void EndWait(Wait *w)

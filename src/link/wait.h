@@ -20,6 +20,11 @@ void BeginWait(Wait *w, HANDLE port, int32_t timeoutMs);
 // the clock: 0 once the time is up, 1 otherwise.
 int WaitPass(Wait *w, unsigned pendingSeen);
 
+// The same for a caller that takes the bytes as they come (none stay
+// waiting): `took` says whether its last look took any, so that the idle
+// step knows the bytes are flowing.
+int WaitPassAfterTaking(Wait *w, int took);
+
 // Ends the wait: the host's messages held during it go back to its queue.
 void EndWait(Wait *w);
 

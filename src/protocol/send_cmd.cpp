@@ -37,9 +37,11 @@ int AwaitAcknowledgement(Call *c, unsigned char *reply, int32_t ackTimeout)
 // reply is not complete yet, negative on a read failure. `*n` counts the
 // bytes before the CR; bytes past REPLY_MAX_COUNT are dropped and
 // `*overlong` is set. Bytes that came after the CR in the same read are
-// dropped, as the next exchange's purge would drop them.
-int TakeWaitingReplyBytes(Call *c, unsigned char *reply, unsigned *n, int *overlong)
+// dropped, as the next exchange's purge would drop them. `*took` says
+// whether any were taken.
+int TakeWaitingReplyBytes(Call *c, unsigned char *reply, unsigned *n, int *overlong, int *took)
 {
+    *took = 0;
     unsigned char chunk[REPLY_BUFFER_SIZE];
     const int pending = PendingBytes(c->port);
     if (pending <= 0)
@@ -50,6 +52,7 @@ int TakeWaitingReplyBytes(Call *c, unsigned char *reply, unsigned *n, int *overl
     int rc = CallRead(c, chunk, count);
     if (rc != 0)
         return rc;
+    *took = 1;
     for (unsigned i = 0; i < count; ++i) {
         // *n never passes REPLY_MAX_COUNT, so the place is always inside
         // the buffer; once the reply is overlong, the last place is
@@ -75,12 +78,12 @@ int CollectReply(Call *c, unsigned char *reply, unsigned *n, int *overlong, int3
 {
     Wait w;
     BeginWait(&w, c->port, replyTimeout);
-    int rc, inTime = 1;
+    int rc, took, inTime = 1;
     for (;;) {
-        rc = TakeWaitingReplyBytes(c, reply, n, overlong);
+        rc = TakeWaitingReplyBytes(c, reply, n, overlong, &took);
         if (rc != 0 || !inTime)
             break;
-        inTime = WaitPass(&w, 0);
+        inTime = WaitPassAfterTaking(&w, took);
     }
     EndWait(&w);
     return rc;

@@ -114,3 +114,38 @@ TEST_F(IdlePaceTest, AWindowTimerKeepsItsRhythmThroughASilentWait)
     for (size_t i = 1; i < dispatchedAt.size(); ++i)
         EXPECT_EQ(dispatchedAt[i] - dispatchedAt[i - 1], 10u) << "tick " << i;
 }
+
+TEST_F(IdlePaceTest, AReplyThatFlowsIsTakenAsItComesAndItsEndSeenAtOnce)
+{
+    // 300 reply bytes a millisecond apart: each pass takes what came, so the
+    // idle step's own look finds none; it still knows they flow and never
+    // sleeps long, and the reply's CR is seen within a millisecond
+    struct {
+        uint32_t spacing;
+        uint32_t within;
+    } cases[] = {{1, 1}, {3, 1}, {20, 1}};
+    for (auto c : cases) {
+        SCOPED_TRACE(c.spacing);
+        link = FakeLink();
+        device = ScriptedDevice();
+        device.reply = ReplyFrame('P', '3', '0', Cat(Str("00"), Bytes(296, 'd')));
+        device.replyDelay = 10;
+        device.replySpacing = c.spacing;
+        device.Attach(link);
+        uint32_t lastByteAt = 0;
+        const Bytes cmd = Str("30");
+        unsigned char data[VOLMIRAX_MAX_REPLY_DATA];
+        unsigned len = 0;
+        auto onWrite = link.onWrite;
+        link.onWrite = [&](FakeLink &l, const Bytes &w) {
+            onWrite(l, w);
+            if (!l.scheduled.empty())
+                lastByteAt = l.scheduled.back().first;
+        };
+        EXPECT_EQ(SendCmd(FakePort(), cmd.data(), 2, data, &len, 1000, 20000, 500), 0);
+        EXPECT_LE(link.now, lastByteAt + c.within);
+        for (int32_t ms : messages.sleeps)
+            EXPECT_LE(ms, 1) << "a long sleep while the reply flowed";
+        messages.sleeps.clear();
+    }
+}

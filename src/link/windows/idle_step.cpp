@@ -26,8 +26,9 @@ void WindowsIdleStep(HANDLE port, unsigned pendingSeen, int32_t remainingMs, Idl
         return;  // closed under the call: the caller's look ends it
     // new bytes, seen by the caller's last look or by this one: looked at
     // again at once while they keep coming
-    const int arrived = pendingSeen > state->lastSeen || (unsigned)pending > pendingSeen;
+    const int arrived = state->took || pendingSeen > state->lastSeen || (unsigned)pending > pendingSeen;
     state->lastSeen = pendingSeen;
+    state->took = 0;
     if (arrived) {
         state->paceStart = now;
         state->flowing = 1;
